@@ -1,0 +1,1 @@
+// Application pieces come here.

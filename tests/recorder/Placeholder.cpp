@@ -1,0 +1,1 @@
+namespace testrec { int placeholder() { return 0; } }
