@@ -1,0 +1,199 @@
+#pragma once
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "link/CoNetwork.h"
+#include "link/NxLib.h"
+
+// The 1-based channel whose audio is played, 0 for none.
+extern std::atomic<int> g_requestAudioCh;
+
+// Search and playback state of the recorder link.
+struct NetSearchInfo {
+    int32_t eSearchType = 0;
+    uint32_t hdd_start_time = 0;
+    uint32_t hdd_end_time = 0;
+    uint32_t current_frame_time = 0;
+    uint32_t hdd_search_set_play_time = 0;
+    bool reset_search_play_time = false;
+    bool hdd_search_mode_flag = false;
+    int32_t search_mode_frame_count = 0;
+    int32_t ePrevPrevPlaySpeed = 0;
+    int32_t ePrevPlaySpeed = 0;
+    int32_t eNowPlaySpeed = 1000;
+    int32_t eNowPlaySpeedForStep = 0;
+    uint8_t flow_control = 1;
+    uint32_t dwStepCount[16] = {};
+    uint32_t dwCurrentTickTime = 0;
+    uint32_t dwOldTickTime = 0;
+    uint32_t dftDuration = 0;
+    uint32_t dftDurationAdd = 0;
+    uint32_t dwImageSpeed[16] = {};
+    uint32_t dvrNowTime = 0;
+    uint32_t elapseTime = 0;
+    uint32_t dvrSpeedTime[16] = {};
+
+    // Pacing of a playback frame: 1 release, 0 not yet, -1 throw away.
+    // nowMs is the pacing clock in ms (time of day modulo 100,000 s).
+    int canPop(int ch, float rate, uint32_t frameTime, bool slow, uint32_t nowMs);
+};
+
+// Builds a V1 or V2 command frame into out (capacity cap); returns its
+// length, or 0 when it would not fit.
+size_t writeToSendQWithFF(uint8_t* out, size_t cap, int cmd, const uint8_t* payload, size_t len);
+size_t writeToSendQWithoutFF(uint8_t* out, size_t cap, int cmd, const uint8_t* payload, size_t len);
+// Decodes the part of a V1 frame after its head: id and every second byte.
+int getCommandWithoutFF(int* cmd, uint8_t* payload, const uint8_t* in, int len);
+
+// The recorder link.
+class NxNet : public CoNetwork {
+public:
+    static constexpr int kSendQSize = 61440;
+    static constexpr int kBufSize = 4194304;
+    static constexpr int kBufMargin = 128;  // zeroed tail readable after coded data
+
+    NxNet();
+    ~NxNet() override;
+
+    // Command writer: frames a command and queues it for the send pump.
+    // payload/len carry the record of commands that have one.
+    void SendCmdToServer(int cmd, const void* payload = nullptr, size_t len = 0);
+    void SendCmdToServer(int cmd, int32_t arg1, int32_t arg2);
+    bool WriteToSendQ(const uint8_t* frame, int len);
+
+    // Requests (GUI thread).
+    void RequestLiveCh(int keyFrameOnly, int8_t ch);
+    void RequestAudioCh(int8_t ch);
+    void RequestPanTilt(int8_t ch, int32_t cmd, int8_t speed);
+    void RequestPreset(int8_t ch, int32_t cmd, int8_t preset);
+    void RequestSearchInfo(int32_t cmd, int32_t a, int32_t b);
+    // Event-log request record (command 32), 16 bytes.
+    void RequestHistory(const uint8_t* record, size_t len);
+    void RequestSearch(int32_t unused, int32_t startTime);
+    bool ExitLive();
+    bool PlaySpeed(int32_t speed);
+    int GetEchoCount() const override { return m_echoCount.load(); }
+    void SetEchoCount(int v) override { m_echoCount = v; }
+
+    TDvrInfo _dvrInfo() const;
+    NetSearchInfo searchInfo() const;
+    int requestId() const;
+    int getMaxCh() const;
+
+    // Worker steps, public for tests that drive them without a thread.
+    bool ConnectDVR();
+    void CloseSocket();
+    void TcpSendPump();
+    void TcpReceivePump();
+    // Feeds received bytes through the parser as one read.
+    void parseReceived(const uint8_t* data, int n);
+    void InitVar();
+    int eNetMode() const { return _eNetMode; }
+    int sendWriteQ() const { return _sendWriteQ.load(); }
+    int sendReadQ() const { return _sendReadQ.load(); }
+    void setSendIndices(int w, int r)
+    {
+        _sendWriteQ = w;
+        _sendReadQ = r;
+    }
+    bool cmdV2() const { return _bCmdV2 != 0; }
+    void setCmdV2(bool v) { _bCmdV2 = v ? 1 : 0; }
+    int cmdFixSize(int id) const { return (id >= 0 && id < 300) ? _cmd_fixsize[id] : 0; }
+    void setSocketForTest(int fd, bool connected);
+
+    // Observers for tests: every dispatched command and every whole frame.
+    std::function<void(int cmd, const uint8_t* payload, int len)> onCommand;
+    std::function<void(const tagNxPacket& pk)> onFrame;
+    // Pacing clock source (ms); replaced in tests.
+    std::function<uint32_t()> pacingClock;
+
+    void discontinuityNet(int8_t unused = 0);
+    // Per-channel decode gate (0: waiting for a key frame); worker side.
+    uint8_t decodeGate(int ch) const { return _netInfo.bFirstDecoding[ch & 15]; }
+
+protected:
+    void ThreadHandler() override;
+
+private:
+    // Parser steps; each answers the receive-buffer bytes it consumed.
+    int proc_find_header();
+    int proc_cmd_id();
+    int proc_video_id();
+    int proc_cmd_tail();
+    int proc_video_tail();
+    void appendNeeded();
+    void resetParser();
+    void set_cmd_struct_size();
+
+    void exe_cmd_fromServer(int cmd, int len);
+    void onConnectAnswer(const uint8_t* p, int len);
+    void onLoginAccepted(const uint8_t* p, int len);
+    void onEcho(const uint8_t* p, int len);
+    void SetModelParam(TDvrInfo* info, int32_t model);
+    void sendLogin();
+
+    bool readVideoHeader();
+    bool ProcDvrFrame();
+    bool isSkipFrame();
+    void deliverAudio();
+    void unscramble(uint8_t* data, int len);
+    bool waitForPacing(int ch);
+    tag_FrameV_Orgin* waitForVideoSlot();
+
+    void allDataReq(bool all, bool newId);
+    void IncreaseDataReq(bool newId);
+    void sendDataRequest(int kind, const uint8_t switches[16]);
+    void sendSpeed(int cmd, int speed, uint8_t slow);
+    void searchStartPlay();
+    void resumeBlock();
+    void sendSeek();
+    void WriteToSendQHandler(int cmd, const uint8_t* payload, size_t len);
+    void setNetStatus(int status, const std::string& info = std::string());
+    bool connected() const { return m_bConnect.load(); }
+    void failConnection(const char* why);
+    void failConnectionQuietly();
+    void applyDiscontinuity();
+    std::atomic<bool> m_pendingDiscontinuity{false};
+
+    // Parser state (worker thread only).
+    tagNetInfo _netInfo{};
+    TDvrInfo _dvr;
+    int _eNetProgress = 0;
+    int _eNetMode = 0;
+    int _eNowCmd = -1;
+    uint32_t _nowHeaderID = 0;
+    int _recvedSize = 0;
+    int _neededSize = 4;
+    int _readOffset = 0;
+    int _saveOffset = 0;
+    int _cmd_fixsize[300] = {};
+    std::atomic<uint8_t> _bCmdV2{0};
+    std::unique_ptr<uint8_t[]> _recv_buf;
+    std::unique_ptr<uint8_t[]> _save_buf;
+    const uint8_t* _recvPtr = nullptr;  // the read being parsed
+    uint32_t _start_frame_code = 0;
+    bool _connectProbeLong = false;  // connect answer: trying the long form
+    int m_cmddata_send_ok_count = 0;
+    std::atomic<int> m_cmddata_send_req_count{0};
+
+    // Send ring: one reader (the pump), writers serialised by m_sendLock.
+    std::unique_ptr<uint8_t[]> _sendQ;
+    std::atomic<int> _sendWriteQ{0};
+    std::atomic<int> _sendReadQ{0};
+    std::mutex m_sendLock;
+
+    // Request state shared with the GUI thread.
+    mutable std::recursive_mutex m_reqLock;
+    NetSearchInfo _searchInfo;
+    int _request_id = 0;
+    int8_t currentDisplayCh = 0;
+    std::atomic<int> m_echoCount{0};
+    std::atomic<int> m_echoTotal{0};
+    mutable std::mutex m_dvrLock;  // guards _dvr copies for the GUI thread
+};

@@ -1,0 +1,165 @@
+// Connecting over loopback: refused, unanswered, stopped while waiting, and a
+// peer that goes away.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "LinkTestUtil.h"
+#include "link/NxNet.h"
+#include "platform/Log.h"
+
+using namespace linktest;
+using namespace std::chrono_literals;
+
+namespace {
+
+int listenOn(int backlog, int* port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(fd, backlog);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    *port = ntohs(a.sin_port);
+    return fd;
+}
+
+int connectTo(int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(uint16_t(port));
+    connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    return fd;
+}
+
+class Connect : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        old = setLogSink([this](const std::string& s) {
+            std::lock_guard<std::mutex> lock(logLock);
+            log += s + "\n";
+        });
+        net.setAppController(&reports);
+        net.setViewPointer(&reports);
+    }
+    void TearDown() override
+    {
+        net.StopThread();
+        setLogSink(old);
+    }
+    void start(int port)
+    {
+        net.setNetInfo(0, "127.0.0.1", "", "pw", port, "", 2000, "admin", 2);
+        net.CreateThread();
+    }
+    bool logHas(const std::string& s)
+    {
+        std::lock_guard<std::mutex> lock(logLock);
+        return log.find(s) != std::string::npos;
+    }
+    Reports reports;
+    NxNet net;
+    LogSink old;
+    std::mutex logLock;
+    std::string log;
+};
+
+TEST_F(Connect, RefusedPortGivesStatus8)
+{
+    int port = 0;
+    int fd = listenOn(1, &port);
+    close(fd);  // nothing listens there now
+    start(port);
+    ASSERT_TRUE(reports.waitStatus(NET_CONNECT_FAIL, 5s));
+    net.StopThread();
+    EXPECT_FALSE(net.IsConnectDVR());
+    EXPECT_EQ(reports.statusList().front(), NET_CONNECT_REQ);
+}
+
+TEST_F(Connect, UnansweredHandshakeTimesOutAfterFifteenAttempts)
+{
+    int port = 0;
+    int lfd = listenOn(0, &port);
+    // Fill the accept queue so further handshakes are never answered.
+    std::vector<int> fillers;
+    for (int i = 0; i < 8; ++i)
+        fillers.push_back(connectTo(port));
+    std::this_thread::sleep_for(100ms);
+    start(port);
+    ASSERT_TRUE(reports.waitStatus(NET_CONNECT_FAIL, 15s));
+    EXPECT_TRUE(logHas("SELECT TIMEOUT~~~~~~~~~ 0"));
+    EXPECT_TRUE(logHas("Timeout"));
+    EXPECT_EQ(reports.connectSteps.load(), 15);
+    for (int fd : fillers)
+        close(fd);
+    close(lfd);
+}
+
+TEST_F(Connect, StopDuringTheWaitEndsIt)
+{
+    int port = 0;
+    int lfd = listenOn(0, &port);
+    std::vector<int> fillers;
+    for (int i = 0; i < 8; ++i)
+        fillers.push_back(connectTo(port));
+    std::this_thread::sleep_for(100ms);
+    start(port);
+    ASSERT_TRUE(reports.waitStatus(NET_CONNECT_REQ, 5s));
+    net.StopThread();
+    EXPECT_TRUE(net.isThreadExitDone());
+    EXPECT_TRUE(logHas("ExitThread..."));
+    EXPECT_FALSE(logHas("Timeout\n"));
+    EXPECT_TRUE(logHas("stopthread ok"));
+    for (int fd : fillers)
+        close(fd);
+    close(lfd);
+}
+
+TEST_F(Connect, PeerCloseIsNoticed)
+{
+    int port = 0;
+    int lfd = listenOn(4, &port);
+    start(port);
+    int peer = accept(lfd, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    for (int i = 0; i < 200 && !net.IsConnectDVR(); ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(net.IsConnectDVR());
+    close(peer);
+    for (int i = 0; i < 500 && net.IsConnectDVR(); ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(net.IsConnectDVR());
+    EXPECT_TRUE(logHas("Disconnect(TcpReceivePump)"));
+    close(lfd);
+}
+
+TEST(LinkLifecycle, StopWithoutThreadAndSiteFields)
+{
+    NxNet net;
+    net.StopThread();  // never started: returns at once
+    EXPECT_TRUE(net.isThreadExitDone());
+    net.setNetInfo(0, "host", "0123456789ABCDEFGHIJ", "0123456789abcdef", 9000, "ddns", 17000,
+                   "uuuuuuuuuuuuuuuu", 2);
+    tagTSiteInfo s = net._siteInfo();
+    EXPECT_STREQ(s.userPass, "0123456789abcde");
+    EXPECT_STREQ(s.userId, "uuuuuuuuuuuuuuu");
+    EXPECT_STREQ(s.ddnsId, "0123456789ABCDEF");
+    EXPECT_STREQ(s.ddnsIp, "");
+    EXPECT_EQ(s.dvrPort, 9000);
+    EXPECT_EQ(s.ddnsPort, 2000);
+    EXPECT_EQ(s.nModelNum, 2);
+}
+
+}  // namespace
