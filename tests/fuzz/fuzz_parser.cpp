@@ -45,8 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return true;
     }();
     (void)quiet;
-    static std::unique_ptr<NxNet> net;
-    net = std::make_unique<NxNet>();
+    static auto net = std::make_unique<NxNet>();
+    net->InitVar();
     if (size == 0)
         return 0;
     std::vector<uint8_t> ans = connectAnswer(data[0]);
