@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "decode/CFFmpeg.h"
+#include "link/AESCrypt.h"
 #include "link/INetController.h"
 #include "link/INetView.h"
 #include "output/RingBuffer.h"
@@ -1374,10 +1375,7 @@ void NxNet::unscramble(uint8_t* data, int len)
     if (len < 64)
         return;
     if (_dvr.group == 11 || _dvr.group == 12) {
-        static const uint8_t kKey[16] = {'Z', 'E', 'P', 'H', 'Y', 'R', 'P', 'L', 'U', 'M', 'K', 'E', 'Y', '7', '2', '8'};
-        static const uint8_t kIv[16] = {0x5e, 0x2a, 0x91, 0xc4, 0xd0, 0x7b, 0x36, 0xf8,
-                                        0xa1, 0xe9, 0x4c, 0x0d, 0x7b, 0x25, 0xf3, 0x6a};
-        auto plain = Crypto::aes128cbc(false, false, kKey, kIv, data, 64);
+        auto plain = AESCrypt::AES256DecryptWithVectorWithKey(std::span<const uint8_t>(data, 64), AESCrypt::kFixedKey);
         if (plain && plain->size() == 64)
             std::memcpy(data, plain->data(), 64);
         else
