@@ -1,1 +1,0 @@
-namespace testrec { int placeholder() { return 0; } }
