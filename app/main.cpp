@@ -1,14 +1,22 @@
 #include <QApplication>
-#include <QMainWindow>
+#include <QSurfaceFormat>
+
+#include "app/AppController.h"
+#include "app/TitleBar.h"
 
 int main(int argc, char** argv)
 {
+    QSurfaceFormat format;
+    format.setProfile(QSurfaceFormat::CompatibilityProfile);
+    format.setVersion(2, 1);
+    QSurfaceFormat::setDefaultFormat(format);
     QApplication app(argc, argv);
     QApplication::setApplicationName("vesk");
     QApplication::setOrganizationName("vesk");
-    QMainWindow window;
-    window.setWindowTitle("vesk");
-    window.resize(1024, 768);
+
+    TitleBar window;
+    AppController controller(&window);
+    controller.awakeFromNib();
     window.show();
     return app.exec();
 }

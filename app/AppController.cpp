@@ -1,0 +1,469 @@
+#include "app/AppController.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include "app/TitleBar.h"
+#include "app/dvrList.h"
+#include "link/NxNet.h"
+#include "output/AudioOut2.h"
+#include "output/MyOpenGLView.h"
+#include "platform/Log.h"
+
+// Carries a link's reports to the controller on the GUI thread. Reports of a
+// link that is no longer current are dropped when they arrive.
+class AppController::LinkReporter : public INetController {
+public:
+    LinkReporter(AppController* ctrl, std::shared_ptr<std::atomic<uint64_t>> epoch)
+        : m_ctrl(ctrl), m_epochSource(std::move(epoch)), m_epoch(m_epochSource->load())
+    {
+    }
+    void SetModelGroup(uint32_t group) override
+    {
+        post([group](AppController* c) { c->SetModelGroup(group); });
+    }
+    void SetSearchInfo(int type, int32_t v1, int32_t v2, const uint8_t* data, size_t len) override
+    {
+        std::vector<uint8_t> copy;
+        if (data && len)
+            copy.assign(data, data + len);
+        post([type, v1, v2, copy = std::move(copy)](AppController* c) { c->SetSearchInfo(type, v1, v2, copy); });
+    }
+    void ShowSearchAlertView() override
+    {
+        post([](AppController* c) { c->ShowSearchAlertView(); });
+    }
+    void DisplayConnectStr(const std::string& text, int code, const std::string& text2, int kind) override
+    {
+        post([text, code, text2, kind](AppController* c) { c->DisplayConnectStr(text, code, text2, kind); });
+    }
+
+private:
+    template <typename F>
+    void post(F&& fn)
+    {
+        auto epochSource = m_epochSource;
+        uint64_t epoch = m_epoch;
+        AppController* ctrl = m_ctrl;
+        QMetaObject::invokeMethod(
+            ctrl,
+            [ctrl, epochSource, epoch, fn = std::forward<F>(fn)]() {
+                if (epochSource->load() == epoch)
+                    fn(ctrl);
+            },
+            Qt::QueuedConnection);
+    }
+    AppController* m_ctrl;
+    std::shared_ptr<std::atomic<uint64_t>> m_epochSource;
+    uint64_t m_epoch;
+};
+
+AppController::AppController(TitleBar* window, QObject* parent)
+    : QObject(parent),
+      m_window(window),
+      m_view(window->mainGLView()),
+      m_waveout(std::make_unique<AudioOut2>()),
+      // An unconnected link stands until the first Connect releases it.
+      m_link(std::make_unique<CoNetwork>()),
+      m_epoch(std::make_shared<std::atomic<uint64_t>>(1))
+{
+    quitApplication = [] { QApplication::exit(0); };
+    showAlert = [this](const QString& title, const QString& text) {
+        QMessageBox::warning(m_window, title, text, QMessageBox::Ok);
+    };
+    m_timerEchoCheck.setInterval(10000);
+    connect(&m_timerEchoCheck, &QTimer::timeout, this, &AppController::CheckEcho);
+    connect(window->btnConnect(), &QPushButton::clicked, this, &AppController::OnButtonDvrConnect);
+    connect(window->btnDisconnect(), &QPushButton::clicked, this, &AppController::OnButtonDvrDisconnect);
+    connect(window->btnExit(), &QPushButton::clicked, this, &AppController::OnButtonExit);
+    connect(window, &TitleBar::windowWillClose, this, &AppController::windowWillClose);
+    connect(window->tableView(), &QTableWidget::itemSelectionChanged, this, [this] {
+        ShowIpsetView();
+        int row = selectedRow();
+        if (row >= 0 && onSiteSelected)
+            onSiteSelected(m_book.record(row));
+    });
+}
+
+AppController::~AppController()
+{
+    vlog("AppController dealloc\n");
+    m_timerEchoCheck.stop();
+    releaseLink();
+    if (m_waveout)
+        m_waveout->StopThread();
+}
+
+void AppController::awakeFromNib()
+{
+    ShowIpsetView();
+    ReadInfo();
+    m_window->btnDisconnect()->setEnabled(false);
+    m_window->netStatus()->setText("Disconnected");
+    if (m_book.count() > 0)
+        m_window->tableView()->selectRow(0);
+    m_waveout->CreateThread(true);
+}
+
+NxNet* AppController::recorderLink() const
+{
+    return dynamic_cast<NxNet*>(m_link.get());
+}
+
+// ---------------------------------------------------------------------------
+// Connect, disconnect, watchdog, end
+
+int AppController::selectedRow() const
+{
+    const QTableWidget* t = m_window->tableView();
+    QList<QTableWidgetItem*> items = t->selectedItems();
+    if (items.isEmpty())
+        return -1;
+    int row = items.first()->row();
+    return row < m_book.count() ? row : -1;
+}
+
+void AppController::releaseLink()
+{
+    if (!m_link)
+        return;
+    m_link->StopThread();
+    m_link.reset();
+    m_linkController.reset();
+    m_linkView.reset();
+    m_epoch->fetch_add(1);
+}
+
+void AppController::OnButtonDvrConnect()
+{
+    int row = selectedRow();
+    if (row < 0)
+        return;
+    SetButtonStatus(1);
+    std::shared_ptr<dvrList> site = m_book.record(row);
+    if (m_link) {
+        m_view->SetNetPointer(nullptr);
+        m_view->update();
+        vlog("NETWORK RELEASE");
+        releaseLink();
+        RequestAudio(0);
+        ShowIpsetView();
+    }
+    // Replaced only now that the old link has stopped.
+    m_dvrInfo = site;
+    if (!m_timerEchoCheck.isActive())
+        m_timerEchoCheck.start();
+
+    if (site->modelNum() != SITE_MODEL_DVR) {
+        vlog("site model %d cannot be connected", site->modelNum());
+        m_view->SetNetPointer(nullptr);
+        SetButtonStatus(0);
+        return;
+    }
+    auto link = std::make_unique<NxNet>();
+    m_epoch->fetch_add(1);
+    m_linkController = std::make_unique<LinkReporter>(this, m_epoch);
+    link->setAppController(m_linkController.get());
+    link->setAudioOutPointer(m_waveout.get());
+    link->setQpointerV(m_view->getRingBuffer());
+    link->setQpointerA(m_waveout->GetPtrRingBufferQ());
+    link->SetDecoder(site->modelNum());
+    m_view->SetNetPointer(link.get());
+    m_linkView = m_view->makeLinkReporter();
+    link->setViewPointer(m_linkView.get());
+    m_view->SetRegName(site->nsStrRegName());
+    m_view->SetMainPointer(this);
+
+    QByteArray ip = site->nsStrDVRIP().toUtf8();
+    QByteArray ddnsId = site->nsStrDDNSID().toUtf8();
+    QByteArray pwd = site->nsStrDVRPwd().toUtf8();
+    QByteArray ddnsIp = site->nsStrDDNSIP().toUtf8();
+    QByteArray id = site->nsStrDVRID().toUtf8();
+    link->setNetInfo(char(site->bDDNSUSe()), ip.constData(), ddnsId.constData(), pwd.constData(), site->dvrport(),
+                     ddnsIp.constData(), site->ddnsPort(), id.constData(), site->modelNum());
+    m_link = std::move(link);
+    m_link->CreateThread();
+}
+
+void AppController::OnButtonDvrDisconnect()
+{
+    SetButtonStatus(0);
+    if (!m_link)
+        return;
+    RequestAudio(0);
+    DisplayConnectStr("", 0, "", CONNECT_STR_DISCONNECTED);
+    m_view->SetNetPointer(nullptr);
+    m_view->update();
+    releaseLink();
+    ShowIpsetView();
+    QPointer<MyOpenGLView> view = m_view;
+    QTimer::singleShot(500, this, [view] {
+        if (view)
+            view->ClearGlView();
+    });
+}
+
+// A link still looking its device up or waiting for the connect is left alone.
+bool AppController::connectInProgress() const
+{
+    if (!m_link || m_link->isThreadExitDone())
+        return false;
+    uint32_t s = m_link->state();
+    return s == NET_DDNS_CONNECT_REQ || s == NET_DDNS_SERVER_OK || s == NET_DDNS_INFO_OK || s == NET_CONNECT_REQ;
+}
+
+void AppController::CheckEcho()
+{
+    if (!m_link)
+        return;
+    if (++EchoCheckCount_NonConnect < 2)
+        return;
+    EchoCheckCount_NonConnect = 0;
+    if (!m_link->IsConnectDVR()) {
+        if (connectInProgress())
+            return;
+        vlog("ECHO NONE RESTART CONNECT-1");
+        OnButtonDvrConnect();
+        EchoCheckCount = 0;
+        return;
+    }
+    NxNet* nx = recorderLink();
+    if (!nx)
+        return;
+    if (++EchoCheckCount < 10)
+        return;
+    if (nx->GetEchoCount() != 0) {
+        EchoCheckCount = 0;
+        nx->SetEchoCount(0);
+        return;
+    }
+    vlog("ECHO NONE RESTART CONNECT-2");
+    OnButtonDvrConnect();
+    EchoCheckCount = 0;
+}
+
+void AppController::setWatchdogInterval(int ms)
+{
+    m_timerEchoCheck.setInterval(ms);
+}
+
+void AppController::OnButtonExit()
+{
+    EndApplication();
+}
+
+void AppController::windowWillClose()
+{
+    vlog("windowWillClose\n");
+    EndApplication();
+}
+
+void AppController::EndApplication()
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    vlog("END APPLICATION\n");
+    m_timerEchoCheck.stop();
+    m_view->SetNetPointer(nullptr);
+    releaseLink();
+    m_waveout->StopThread();
+    m_waveout.reset();
+    SyncDVRINfo();
+    if (quitApplication)
+        quitApplication();
+}
+
+// ---------------------------------------------------------------------------
+// Site book
+
+void AppController::reloadTable()
+{
+    QTableWidget* t = m_window->tableView();
+    const QSignalBlocker block(t);
+    int keep = selectedRow();
+    t->setRowCount(m_book.count());
+    for (int i = 0; i < m_book.count(); ++i) {
+        auto* item = new QTableWidgetItem(m_book.record(i)->nsStrRegName());
+        t->setItem(i, 0, item);
+    }
+    if (keep >= 0 && keep < m_book.count())
+        t->selectRow(keep);
+}
+
+void AppController::ReadInfo()
+{
+    m_book.ReadInfo();
+    reloadTable();
+    if (m_book.count() > 3)
+        m_window->tableView()->scrollToItem(m_window->tableView()->item(3, 0));
+}
+
+void AppController::AddDVR(std::shared_ptr<dvrList> record)
+{
+    m_book.AddDVR(std::move(record));
+    reloadTable();
+}
+
+void AppController::UpdateDVR(const dvrList& record)
+{
+    int row = selectedRow();
+    if (row < 0)
+        return;
+    m_book.UpdateDVR(row, record);
+    reloadTable();
+}
+
+void AppController::DeleteDVR()
+{
+    int row = selectedRow();
+    if (row < 0)
+        return;
+    int next = m_book.DeleteDVR(row);
+    reloadTable();
+    QTableWidget* t = m_window->tableView();
+    t->clearSelection();
+    if (next >= 0)
+        t->selectRow(next);
+}
+
+void AppController::SyncDVRINfo()
+{
+    m_book.SyncDVRINfo();
+}
+
+void AppController::SetModelGroup(uint32_t group)
+{
+    if (m_dvrInfo)
+        m_dvrInfo->setModelGroup(int(group));
+}
+
+// ---------------------------------------------------------------------------
+// Requests
+
+void AppController::RequestPanTilt(int8_t ch, int32_t cmd, int8_t speed)
+{
+    if (NxNet* nx = recorderLink())
+        nx->RequestPanTilt(ch, cmd, speed);
+}
+
+void AppController::RequestPreset(int8_t ch, int32_t cmd, int8_t preset)
+{
+    if (NxNet* nx = recorderLink())
+        nx->RequestPreset(ch, cmd, preset);
+}
+
+void AppController::RequestLiveCh(int32_t ch)
+{
+    if (NxNet* nx = recorderLink())
+        nx->RequestLiveCh(0, int8_t(ch));
+}
+
+void AppController::RequestSearchInfo(int32_t cmd, int32_t a, int32_t b)
+{
+    if (NxNet* nx = recorderLink())
+        nx->RequestSearchInfo(cmd, a, b);
+}
+
+void AppController::RequestAudio(int8_t ch)
+{
+    if (ch != 0) {
+        vlog("requestAudio %d", ch);
+        if (m_waveout)
+            m_waveout->SetAudioRestart();
+    } else {
+        vlog("requestAudio OFF");
+        if (m_waveout)
+            m_waveout->SetAudioPause();
+    }
+    if (NxNet* nx = recorderLink())
+        nx->RequestAudioCh(ch);
+}
+
+bool AppController::PlaySpeed(int32_t speed)
+{
+    if (NxNet* nx = recorderLink())
+        nx->PlaySpeed(speed);
+    return true;
+}
+
+void AppController::ExitLive()
+{
+    if (NxNet* nx = recorderLink())
+        nx->ExitLive();
+}
+
+void AppController::SetIFrameOnly(int8_t flag)
+{
+    if (NxNet* nx = recorderLink())
+        nx->RequestLiveCh(flag ? 1 : 0, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Status line, buttons, panels, searches
+
+void AppController::DisplayConnectStr(const std::string& text, int code, const std::string& text2, int kind)
+{
+    QString line;
+    switch (kind) {
+    case CONNECT_STR_CONNECTED:
+        line = "Connected";
+        break;
+    case CONNECT_STR_LOGIN_FAIL:
+        line = code == 22 ? "NOT MATCH USER" : (code == 21 ? "PASSWORD IS WRONG" : "DVR LOGIN FAIL");
+        break;
+    case CONNECT_STR_DISCONNECTED:
+        line = "Disconnected";
+        break;
+    default: {
+        static const char* const kDots[] = {".", "..", "...", "..."};
+        if (connectCnt < 0 || connectCnt > 3)
+            connectCnt = 0;
+        line = QString("Connect %1 - %2 [Port : %3]%4")
+                   .arg(QString::fromStdString(text2), QString::fromStdString(text))
+                   .arg(code)
+                   .arg(kDots[connectCnt]);
+        if (++connectCnt > 3)
+            connectCnt = 0;
+        break;
+    }
+    }
+    m_window->netStatus()->setText(line);
+}
+
+QString AppController::statusText() const
+{
+    return m_window->netStatus()->text();
+}
+
+void AppController::SetButtonStatus(int status)
+{
+    m_window->btnConnect()->setEnabled(status == 0);
+    m_window->btnDisconnect()->setEnabled(status != 0);
+}
+
+bool AppController::showPanel(QWidget* w)
+{
+    return TitleBar::setBoxContent(m_window->boxSubMenu(), w);
+}
+
+void AppController::ShowIpsetView()
+{
+    if (m_siteEditorView)
+        showPanel(m_siteEditorView);
+}
+
+void AppController::SetSearchInfo(int type, int32_t v1, int32_t v2, const std::vector<uint8_t>& data)
+{
+    if (searchAnswerSink)
+        searchAnswerSink(type, v1, v2, data);
+}
+
+void AppController::ShowSearchAlertView()
+{
+    if (showAlert)
+        showAlert("Another user is searching", "Please try again in a few minutes.");
+}

@@ -1,0 +1,118 @@
+#pragma once
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include "app/SiteBook.h"
+#include "link/INetController.h"
+#include "output/IViewController.h"
+
+class AudioOut2;
+class CoNetwork;
+class NxNet;
+class INetView;
+class MyOpenGLView;
+class TitleBar;
+class dvrList;
+
+// The application's central object: the site book, connect and disconnect,
+// the echo watchdog, the status line and the requests the panels send.
+// Everything runs on the GUI thread; what a link reports arrives through a
+// reporter that copies it and posts it here.
+class AppController : public QObject, public IViewController {
+    Q_OBJECT
+
+public:
+    explicit AppController(TitleBar* window, QObject* parent = nullptr);
+    ~AppController() override;
+
+    void awakeFromNib();
+
+    // Buttons and the watchdog.
+    void OnButtonDvrConnect();
+    void OnButtonDvrDisconnect();
+    void OnButtonExit();
+    void windowWillClose();
+    void CheckEcho();
+    void EndApplication();
+
+    CoNetwork* NetSource() const { return m_link.get(); }
+    NxNet* recorderLink() const;
+    SiteBook& siteBook() { return m_book; }
+    std::shared_ptr<dvrList> _dvrInfo() const { return m_dvrInfo; }
+    TitleBar* window() const { return m_window; }
+    AudioOut2* audioOut() const { return m_waveout.get(); }
+    const QString& capturePath() const { return m_book.capturePath(); }
+
+    // Site book (GUI thread).
+    void ReadInfo();
+    void AddDVR(std::shared_ptr<dvrList> record);
+    void UpdateDVR(const dvrList& record);
+    void DeleteDVR();
+    void SyncDVRINfo();
+    int selectedRow() const;
+    void SetModelGroup(uint32_t group);
+
+    // Requests forwarded to a recorder link.
+    void RequestPanTilt(int8_t ch, int32_t cmd, int8_t speed);
+    void RequestPreset(int8_t ch, int32_t cmd, int8_t preset);
+    void RequestLiveCh(int32_t ch) override;
+    void RequestSearchInfo(int32_t cmd, int32_t a, int32_t b);
+    void RequestAudio(int8_t ch) override;
+    bool PlaySpeed(int32_t speed);
+    void ExitLive();
+    void SetIFrameOnly(int8_t flag);
+
+    // Status line and buttons.
+    void DisplayConnectStr(const std::string& text, int code, const std::string& text2, int kind) override;
+    void SetButtonStatus(int status) override;
+    QString statusText() const;
+
+    // Search answers and the busy alert, as they arrive on the GUI thread.
+    void SetSearchInfo(int type, int32_t v1, int32_t v2, const std::vector<uint8_t>& data);
+    void ShowSearchAlertView();
+
+    // Shows w in the sub-panel box.
+    bool showPanel(QWidget* w);
+    // Receives search answers while a search window is open.
+    std::function<void(int, int32_t, int32_t, const std::vector<uint8_t>&)> searchAnswerSink;
+    // The site editor's view, put into the sub-panel box by ShowIpsetView.
+    void setSiteEditorView(QWidget* w) { m_siteEditorView = w; }
+    void ShowIpsetView();
+    // Called with the selected row's record when the selection changes.
+    std::function<void(std::shared_ptr<dvrList>)> onSiteSelected;
+
+    // Watchdog period (10 s); tests shorten it.
+    void setWatchdogInterval(int ms);
+    // What ending the application does after the book is written.
+    std::function<void()> quitApplication;
+    // Alerts go through here so tests can see them without a modal run.
+    std::function<void(const QString& title, const QString& text)> showAlert;
+
+private:
+    class LinkReporter;
+    void reloadTable();
+    void releaseLink();
+    bool connectInProgress() const;
+
+    TitleBar* m_window;
+    MyOpenGLView* m_view;
+    SiteBook m_book;
+    std::unique_ptr<AudioOut2> m_waveout;
+    std::unique_ptr<CoNetwork> m_link;
+    // Reporters outlive their link's thread: they are freed after it.
+    std::unique_ptr<INetController> m_linkController;
+    std::unique_ptr<INetView> m_linkView;
+    std::shared_ptr<std::atomic<uint64_t>> m_epoch;
+    std::shared_ptr<dvrList> m_dvrInfo;
+    QPointer<QWidget> m_siteEditorView;
+    QTimer m_timerEchoCheck;
+    int8_t connectCnt = 0;
+    int8_t EchoCheckCount_NonConnect = 0;
+    int8_t EchoCheckCount = 0;
+    bool m_ended = false;
+};

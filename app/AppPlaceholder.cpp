@@ -1,1 +1,0 @@
-// Application pieces come here.

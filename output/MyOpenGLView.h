@@ -1,0 +1,152 @@
+#pragma once
+#include <QOpenGLWidget>
+#include <QRect>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/INetView.h"
+#include "output/FrameDrain.h"
+#include "output/RingBuffer.h"
+#include "output/StatusTable.h"
+#include "output/ViewLayout.h"
+#include "platform/GuiDisplayLink.h"
+
+class CoNetwork;
+class IViewController;
+class QOpenGLFunctions_2_1;
+struct ViewReportBox;
+
+// The live video view: one channel over the whole view or 2x2, 3x3 and 4x4
+// layouts, status pictures while connecting or after a failure, and cell
+// markers for channels that do not record or are covert.
+//
+// Everything here runs on the GUI thread. A link reports through the
+// INetView made by makeLinkReporter(), which copies each report and posts it
+// to the GUI thread; reports of a link that is no longer attached are dropped.
+//
+// Frames: a short drain timer takes every ready slot of the video queue,
+// uploads drawable pictures into one texture per channel and frees the slot;
+// a display-link timer repaints the layout at the screen's refresh rate.
+class MyOpenGLView : public QOpenGLWidget, private IFrameUploader {
+    Q_OBJECT
+
+public:
+    // allowRectTextures false forces plain 2D textures.
+    explicit MyOpenGLView(QWidget* parent = nullptr, bool allowRectTextures = true);
+    ~MyOpenGLView() override;
+
+    // For the controller (GUI thread).
+    RingBuffer* getRingBuffer() { return videoQ.get(); }
+    // Attaches a link (or none): empties the video queue, stops streaming
+    // and makes every reporter made before this call stale.
+    void SetNetPointer(CoNetwork* link);
+    // A reporter for the link attached now; hand it to that link after
+    // SetNetPointer. Safe to use from the link's worker thread, and to
+    // outlive the view.
+    std::unique_ptr<INetView> makeLinkReporter();
+    void SetRegName(const QString& name);
+    void SetMainPointer(IViewController* controller);
+    void ClearGlView();
+    // Zoomed channel 1 to 16, 0 for the split view.
+    int getMouseClickCh() const { return m_MouseClickCh; }
+    void setM_MouseClickCh(int ch);
+
+    // Link reports, as they arrive on the GUI thread.
+    void setNetStatus(int status, const std::string& info);
+    void setMaxCH(int maxCh);
+    void SetChTitle(const char (&titles)[16][32]);
+    void SetCovert(uint16_t mask);
+    void SetRecOnOff(uint16_t mask);
+    void SetVideoLoss(uint16_t mask);
+
+    // One pass of the frame loop: answers the number of slots taken. With no
+    // link attached the queue is left alone.
+    int drainFrames();
+
+    // Read-outs.
+    CoNetwork* netPointer() const { return netSource; }
+    bool isStreaming() const { return m_bDrawStreaming; }
+    int currentNetStatus() const { return m_CurrentNetStatus; }
+    int maxCh() const { return m_MaxCh; }
+    uint16_t recOnOff() const { return m_recOnOff; }
+    uint16_t covert() const { return m_Covert; }
+    uint16_t videoLoss() const { return _videoLoss; }
+    QString regName() const { return _strRegName; }
+    QString chTitle(int ch) const;
+    const FrameDrain& frames() const { return m_drain; }
+    bool hasGl() const { return m_gl != nullptr; }
+    bool usesRectTextures() const { return m_rectTextures; }
+
+protected:
+    void initializeGL() override;
+    void resizeGL(int w, int h) override;
+    void paintGL() override;
+
+private:
+    friend class ViewLinkReporter;
+
+    struct Texture {
+        unsigned id = 0;
+        int w = 0;
+        int h = 0;
+        int allocW = 0;
+        int allocH = 0;
+        bool valid = false;
+    };
+
+    bool acceptsReport(uint64_t epoch) const { return epoch == m_linkEpoch && netSource; }
+    DrawRule drawRule() const;
+    bool showsVideo() const { return m_bDrawStreaming || m_bVideoShown; }
+    void forgetPictures();
+    void forgetUndrawnPictures();
+
+    // GL side.
+    void uploadFrame(const tag_FrameV_Orgin& frame) override;
+    void chooseTextureKind();
+    void loadStatusTextures();
+    bool uploadTexture(Texture& t, const void* pixels, int w, int h);
+    void releaseGl();
+    void beginQuads();
+    void drawQuad(const Texture& t, int side, int cell);
+    void drawPicture(int slot, int side, int cell);
+    void paintVideoLayout();
+    void paintChannel(int ch, int side, int cell, bool markers);
+
+    IViewController* _pMain = nullptr;
+    CoNetwork* netSource = nullptr;
+    std::unique_ptr<RingBuffer> videoQ;
+    std::shared_ptr<ViewReportBox> m_reportBox;
+    uint64_t m_linkEpoch = 0;
+    FrameDrain m_drain;
+    GuiDisplayLink displayLink;
+    QTimer m_drainTimer;
+
+    int m_MaxCh = 1;
+    int m_MouseClickCh = 0;
+    bool m_bDrawStreaming = false;
+    bool m_bVideoShown = false;  // a frame was drawn since the last status picture
+    bool m_bBlank = false;       // cleared to black until something is drawn
+    bool m_dirty = false;        // repaint at the next refresh
+    int m_CurrentNetStatus = 0;
+    uint16_t m_recOnOff = 0;
+    uint16_t m_Covert = 0;
+    uint16_t _videoLoss = 0;
+    QRect _rectGLView;
+    QString _strRegName;
+    QString _strChTitle[ViewLayout::kMaxChannels];
+
+    QOpenGLFunctions_2_1* m_gl = nullptr;
+    bool m_allowRectTextures = true;
+    bool m_rectTextures = false;
+    bool m_npotTextures = false;
+    unsigned m_texTarget = 0;
+    int m_maxTexSize = 0;
+    bool m_uploadCurrent = false;
+    QMetaObject::Connection m_contextGone;
+    int m_lastDrawnCh = -1;
+    Texture m_chTex[ViewLayout::kMaxChannels];
+    Texture texIds[StatusTable::kPictureCount];
+};
