@@ -1,0 +1,209 @@
+// The client's real window and view against the test recorder on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableWidget>
+#include <QTest>
+#include <cstdlib>
+#include <memory>
+
+#include "app/AppController.h"
+#include "app/TitleBar.h"
+#include "app/dvrList.h"
+#include "link/NxNet.h"
+#include "output/MyOpenGLView.h"
+#include "recorder/Palette.h"
+#include "recorder/TestRecorder.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+void ensureApp()
+{
+    static int argc = 1;
+    static char name[] = "vesk_gui_tests";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        new QApplication(argc, argv);
+}
+
+class LiveView : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ensureApp();
+        QSettings("vesk", "vesk").clear();
+        window = std::make_unique<TitleBar>();
+        ctrl = std::make_unique<AppController>(window.get());
+        ctrl->quitApplication = [this] { quitCalled = true; };
+        ctrl->showAlert = [this](const QString& t, const QString& m) { alerts << t + "/" + m; };
+        ctrl->awakeFromNib();
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    void TearDown() override
+    {
+        ctrl->EndApplication();
+        ctrl.reset();
+        window.reset();
+        if (rec)
+            rec->stop();
+    }
+    void startRecorder(testrec::RecorderConfig cfg)
+    {
+        rec = std::make_unique<testrec::TestRecorder>(cfg);
+        ASSERT_TRUE(rec->start(0));
+    }
+    void addSite(const QString& password = "1234")
+    {
+        auto site = std::make_shared<dvrList>();
+        site->setNsStrRegName("Test recorder");
+        site->setModelNum(2);
+        site->setNsStrDVRIP("127.0.0.1");
+        site->setDvrport(rec->port());
+        site->setNsStrDVRID("admin");
+        site->setNsStrDVRPwd(password);
+        site->setDdnsPort(2000);
+        ctrl->AddDVR(site);
+        window->tableView()->selectRow(0);
+    }
+    // Waits until every channel's cell shows its colour in the framebuffer.
+    bool cellsShowColours(int channels, int side, std::chrono::milliseconds timeout)
+    {
+        auto end = std::chrono::steady_clock::now() + timeout;
+        MyOpenGLView* view = window->mainGLView();
+        while (std::chrono::steady_clock::now() < end) {
+            QTest::qWait(100);
+            QImage img = view->grabFramebuffer();
+            if (img.isNull())
+                continue;
+            bool all = true;
+            for (int ch = 0; ch < channels && all; ++ch) {
+                int cw = img.width() / side;
+                int chh = img.height() / side;
+                QColor px = img.pixelColor((ch % side) * cw + cw / 2, (ch / side) * chh + chh / 2);
+                testrec::Rgb want = testrec::channelColour(ch);
+                all = std::abs(px.red() - want.r) < 20 && std::abs(px.green() - want.g) < 20 &&
+                      std::abs(px.blue() - want.b) < 20;
+            }
+            if (all)
+                return true;
+        }
+        return false;
+    }
+    bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+    {
+        auto end = std::chrono::steady_clock::now() + timeout;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            QTest::qWait(20);
+        }
+        return true;
+    }
+
+    std::unique_ptr<TitleBar> window;
+    std::unique_ptr<AppController> ctrl;
+    std::unique_ptr<testrec::TestRecorder> rec;
+    QStringList alerts;
+    bool quitCalled = false;
+};
+
+class Layouts : public LiveView, public ::testing::WithParamInterface<int> {};
+
+TEST_P(Layouts, EveryChannelInItsCell)
+{
+    int channels = GetParam();
+    testrec::RecorderConfig cfg;
+    cfg.channels = channels;
+    cfg.fps = 10;
+    cfg.streamAudio = false;
+    startRecorder(cfg);
+    addSite();
+    window->btnConnect()->click();
+    EXPECT_FALSE(window->btnConnect()->isEnabled());
+    EXPECT_TRUE(window->btnDisconnect()->isEnabled());
+    int side = channels == 4 ? 2 : (channels == 9 ? 3 : 4);
+    EXPECT_TRUE(cellsShowColours(channels, side, 20s));
+    EXPECT_TRUE(waitFor([&] { return ctrl->statusText() == "Connected"; }, 5s));
+
+    window->btnDisconnect()->click();
+    EXPECT_EQ(ctrl->statusText(), "Disconnected");
+    EXPECT_EQ(ctrl->NetSource(), nullptr);
+    EXPECT_TRUE(window->btnConnect()->isEnabled());
+    EXPECT_TRUE(rec->waitForDisconnect(3s));
+}
+
+INSTANTIATE_TEST_SUITE_P(Recorder, Layouts, ::testing::Values(4, 9, 16));
+
+TEST_F(LiveView, WrongPasswordIsShown)
+{
+    startRecorder({});
+    addSite("nope");
+    window->btnConnect()->click();
+    EXPECT_TRUE(waitFor([&] { return ctrl->statusText() == "PASSWORD IS WRONG"; }, 5s));
+    EXPECT_TRUE(waitFor([&] { return window->btnConnect()->isEnabled(); }, 2s));
+    EXPECT_FALSE(window->btnDisconnect()->isEnabled());
+}
+
+TEST_F(LiveView, WatchdogReplacesASilentRecorder)
+{
+    testrec::RecorderConfig cfg;
+    cfg.echoIntervalMs = 10;
+    cfg.streamAudio = false;
+    startRecorder(cfg);
+    addSite();
+    ctrl->setWatchdogInterval(20);
+    window->btnConnect()->click();
+    ASSERT_EQ(rec->waitForLogin(5s), testrec::LoginResult::Accepted);
+    // While echoes come, the link stays.
+    QTest::qWait(600);
+    EXPECT_EQ(rec->status().connections, 1);
+    rec->setEchoInterval(0);
+    EXPECT_TRUE(waitFor([&] { return rec->status().connections >= 2; }, 10s));
+}
+
+TEST_F(LiveView, WatchdogReconnectsAfterThePeerLeaves)
+{
+    testrec::RecorderConfig cfg;
+    cfg.streamAudio = false;
+    startRecorder(cfg);
+    addSite();
+    ctrl->setWatchdogInterval(20);
+    window->btnConnect()->click();
+    ASSERT_EQ(rec->waitForLogin(5s), testrec::LoginResult::Accepted);
+    rec->disconnectClient();
+    EXPECT_TRUE(waitFor([&] { return rec->status().connections >= 2; }, 10s));
+    EXPECT_EQ(rec->waitForLogin(5s), testrec::LoginResult::Accepted);
+}
+
+TEST_F(LiveView, ExitStopsTheLinkAndWritesTheBook)
+{
+    startRecorder({});
+    addSite();
+    window->btnConnect()->click();
+    ASSERT_EQ(rec->waitForLogin(5s), testrec::LoginResult::Accepted);
+    window->btnExit()->click();
+    EXPECT_TRUE(quitCalled);
+    EXPECT_TRUE(rec->waitForDisconnect(3s));
+    EXPECT_EQ(QSettings("vesk", "vesk").value("dvrCount").toInt(), 1);
+    EXPECT_EQ(QSettings("vesk", "vesk").value("dvrid_0").toString(), "0wthgNlQ0UmJHZK8RKEk8w==");
+}
+
+TEST_F(LiveView, ConnectWithoutSelectionDoesNothing)
+{
+    startRecorder({});
+    addSite();
+    window->tableView()->clearSelection();
+    window->btnConnect()->click();
+    QTest::qWait(200);
+    EXPECT_EQ(rec->status().connections, 0);
+    EXPECT_TRUE(window->btnConnect()->isEnabled());
+}
+
+}  // namespace
