@@ -1,16 +1,25 @@
 #include "app/AppController.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QVBoxLayout>
 #include <QPushButton>
 #include <QTableWidget>
 
+#include "app/IPSetViewController.h"
 #include "app/TitleBar.h"
+#include "app/VESKCtrlViewController.h"
 #include "app/dvrList.h"
 #include "link/NxNet.h"
 #include "output/AudioOut2.h"
 #include "output/MyOpenGLView.h"
+#include "panels/ModalSearchWindow.h"
+#include "panels/SearchViewController.h"
+#include "panels/TimeSearchController.h"
 #include "platform/Log.h"
 
 // Carries a link's reports to the controller on the GUI thread. Reports of a
@@ -74,6 +83,28 @@ AppController::AppController(TitleBar* window, QObject* parent)
     showAlert = [this](const QString& title, const QString& text) {
         QMessageBox::warning(m_window, title, text, QMessageBox::Ok);
     };
+    chooseFolder = [this](const QString& start) {
+        return QFileDialog::getExistingDirectory(m_window, QString(), start);
+    };
+    VESKCtrl = std::make_unique<VESKCtrlViewController>();
+    IPSetCtrl = std::make_unique<IPSetViewController>();
+    VESKCtrl->SetMainController(this);
+    IPSetCtrl->setMainCtrlPointer(this);
+    setSiteEditorView(IPSetCtrl->view());
+    onSiteSelected = [this](std::shared_ptr<dvrList> r) {
+        if (r)
+            IPSetCtrl->setDVRInfo(*r);
+    };
+    for (auto* panel : {&m_displayView, &m_audioView, &m_ptzView}) {
+        *panel = std::make_unique<QWidget>();
+    }
+    SearchCtrl = new SearchViewController(m_window->boxSubMenu());
+    SearchCtrl->hide();
+    SearchCtrl->setMainCtrlPointer(this);
+    SearchWindow = new ModalSearchWindow(m_window);
+    m_displayView->setAccessibleName("Display panel");
+    m_audioView->setAccessibleName("Audio panel");
+    m_ptzView->setAccessibleName("PTZ panel");
     m_timerEchoCheck.setInterval(10000);
     connect(&m_timerEchoCheck, &QTimer::timeout, this, &AppController::CheckEcho);
     connect(window->btnConnect(), &QPushButton::clicked, this, &AppController::OnButtonDvrConnect);
@@ -99,6 +130,7 @@ AppController::~AppController()
 
 void AppController::awakeFromNib()
 {
+    TitleBar::setBoxContent(m_window->boxMainMenu(), VESKCtrl->view());
     ShowIpsetView();
     ReadInfo();
     m_window->btnDisconnect()->setEnabled(false);
@@ -443,6 +475,8 @@ void AppController::SetButtonStatus(int status)
 {
     m_window->btnConnect()->setEnabled(status == 0);
     m_window->btnDisconnect()->setEnabled(status != 0);
+    if (VESKCtrl)
+        VESKCtrl->SetButtonStatus(status != 0 ? 1 : 0);
 }
 
 bool AppController::showPanel(QWidget* w)
@@ -460,10 +494,114 @@ void AppController::SetSearchInfo(int type, int32_t v1, int32_t v2, const std::v
 {
     if (searchAnswerSink)
         searchAnswerSink(type, v1, v2, data);
+    // Answers reach only a search window that is open now.
+    if (_currentSearchView == 1 && TimeSearchCtrl)
+        TimeSearchCtrl->SetSearchInfo(type, v1, v2);
 }
 
 void AppController::ShowSearchAlertView()
 {
     if (showAlert)
         showAlert("Another user is searching", "Please try again in a few minutes.");
+}
+
+// ---------------------------------------------------------------------------
+// Control bar
+
+// The permission bit of the current link's login; no link counts as none.
+bool AppController::permitted(uint32_t bit)
+{
+    uint32_t mask = m_link ? m_link->_siteInfo().auth_mask : 0;
+    if (mask & bit)
+        return true;
+    if (showAlert)
+        showAlert("Permission denide!!", "Check Authority");
+    return false;
+}
+
+void AppController::ShowDisplayView()
+{
+    showPanel(m_displayView.get());
+}
+
+void AppController::ShowAudioView()
+{
+    showPanel(m_audioView.get());
+}
+
+void AppController::ShowPTZView()
+{
+    if (permitted(AUTH_PTZ))
+        showPanel(m_ptzView.get());
+}
+
+void AppController::Capture()
+{
+    vlog("capture is not available yet");
+}
+
+void AppController::OpenFolder()
+{
+    QString chosen = chooseFolder ? chooseFolder(m_book.capturePath()) : QString();
+    if (chosen.isEmpty())
+        return;
+    m_book.setCapturePath(chosen);
+    vlog("%s", chosen.toUtf8().constData());
+}
+
+void AppController::ShowSearchView()
+{
+    if (permitted(AUTH_SEARCH) && SearchCtrl)
+        showPanel(SearchCtrl);
+}
+
+SearchViewController* AppController::playbackPanel() const
+{
+    return SearchCtrl;
+}
+
+TimeSearchController* AppController::timeSearchPanel() const
+{
+    return TimeSearchCtrl;
+}
+
+void AppController::ShowTimeSearchView()
+{
+    _currentSearchView = 1;
+    auto panel = std::make_unique<TimeSearchController>();
+    panel->setMainCtrlPointer(this);
+    TimeSearchCtrl = panel.get();
+    int t = SearchWindow->runSearch(panel.get());
+    TimeSearchCtrl = nullptr;
+    panel.reset();
+    if (t != 0) {
+        if (NxNet* nx = recorderLink())
+            nx->RequestSearch(0, t);
+    }
+    vlog("return ok");
+}
+
+// A search window whose panel has only a Cancel button.
+int AppController::runCancelOnlySearch(const QString& title)
+{
+    QWidget panel;
+    panel.setAccessibleName(title);
+    auto* layout = new QVBoxLayout(&panel);
+    auto* cancel = new QPushButton("Cancel", &panel);
+    layout->addWidget(cancel);
+    connect(cancel, &QPushButton::clicked, &panel, [&panel] { ModalSearchWindow::endModal(&panel, 0); });
+    return SearchWindow->runSearch(&panel);
+}
+
+void AppController::ShowEventSearchView()
+{
+    _currentSearchView = 2;
+    int t = runCancelOnlySearch("Event search");
+    vlog("return %d", t);
+}
+
+void AppController::ShowCalendarView()
+{
+    _currentSearchView = 3;
+    runCancelOnlySearch("Calendar search");
 }

@@ -7,9 +7,11 @@
 #include <functional>
 #include <memory>
 
+#include "app/IControlBarTarget.h"
 #include "app/SiteBook.h"
 #include "link/INetController.h"
 #include "output/IViewController.h"
+#include "panels/IPlaybackTarget.h"
 
 class AudioOut2;
 class CoNetwork;
@@ -18,12 +20,21 @@ class INetView;
 class MyOpenGLView;
 class TitleBar;
 class dvrList;
+class IPSetViewController;
+class VESKCtrlViewController;
+class QWidget;
+class SearchViewController;
+class TimeSearchController;
+class ModalSearchWindow;
 
 // The application's central object: the site book, connect and disconnect,
 // the echo watchdog, the status line and the requests the panels send.
 // Everything runs on the GUI thread; what a link reports arrives through a
 // reporter that copies it and posts it here.
-class AppController : public QObject, public IViewController {
+class AppController : public QObject,
+                      public IViewController,
+                      public IControlBarTarget,
+                      public IPlaybackTarget {
     Q_OBJECT
 
 public:
@@ -61,10 +72,10 @@ public:
     void RequestPanTilt(int8_t ch, int32_t cmd, int8_t speed);
     void RequestPreset(int8_t ch, int32_t cmd, int8_t preset);
     void RequestLiveCh(int32_t ch) override;
-    void RequestSearchInfo(int32_t cmd, int32_t a, int32_t b);
+    void RequestSearchInfo(int32_t cmd, int32_t a, int32_t b) override;
     void RequestAudio(int8_t ch) override;
-    bool PlaySpeed(int32_t speed);
-    void ExitLive();
+    bool PlaySpeed(int32_t speed) override;
+    void ExitLive() override;
     void SetIFrameOnly(int8_t flag);
 
     // Status line and buttons.
@@ -75,6 +86,25 @@ public:
     // Search answers and the busy alert, as they arrive on the GUI thread.
     void SetSearchInfo(int type, int32_t v1, int32_t v2, const std::vector<uint8_t>& data);
     void ShowSearchAlertView();
+
+    // Control bar.
+    void ShowDisplayView() override;
+    void Capture() override;
+    void OpenFolder() override;
+    void ShowSearchView() override;
+    void ShowPTZView() override;
+    void ShowAudioView() override;
+    // Search windows, run modally; playback starts at the time they return.
+    void ShowTimeSearchView() override;
+    void ShowEventSearchView() override;
+    void ShowCalendarView() override;
+    SearchViewController* playbackPanel() const;
+    TimeSearchController* timeSearchPanel() const;
+    ModalSearchWindow* searchWindow() const { return SearchWindow; }
+    // Asks the user for a folder; empty when cancelled. Tests replace it.
+    std::function<QString(const QString& start)> chooseFolder;
+    VESKCtrlViewController* controlBar() const { return VESKCtrl.get(); }
+    IPSetViewController* siteEditor() const { return IPSetCtrl.get(); }
 
     // Shows w in the sub-panel box.
     bool showPanel(QWidget* w);
@@ -96,6 +126,7 @@ public:
 private:
     class LinkReporter;
     void reloadTable();
+    bool permitted(uint32_t bit);
     void releaseLink();
     bool connectInProgress() const;
 
@@ -110,6 +141,17 @@ private:
     std::shared_ptr<std::atomic<uint64_t>> m_epoch;
     std::shared_ptr<dvrList> m_dvrInfo;
     QPointer<QWidget> m_siteEditorView;
+    std::unique_ptr<VESKCtrlViewController> VESKCtrl;
+    std::unique_ptr<IPSetViewController> IPSetCtrl;
+    // Panels still to come show an empty view.
+    std::unique_ptr<QWidget> m_displayView;
+    std::unique_ptr<QWidget> m_audioView;
+    std::unique_ptr<QWidget> m_ptzView;
+    QPointer<SearchViewController> SearchCtrl;
+    QPointer<TimeSearchController> TimeSearchCtrl;
+    ModalSearchWindow* SearchWindow = nullptr;
+    int8_t _currentSearchView = 0;
+    int runCancelOnlySearch(const QString& title);
     QTimer m_timerEchoCheck;
     int8_t connectCnt = 0;
     int8_t EchoCheckCount_NonConnect = 0;

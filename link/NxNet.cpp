@@ -39,7 +39,6 @@ constexpr uint32_t kCodeBADJ = 0x4241444A;  // "BADJ"
 constexpr uint32_t kCodeNDAg = 0x4E444160;  // "NDA`"
 constexpr uint32_t kCodeNDAp = 0x4E444170;  // "NDAp"
 constexpr int kFrameSizeMax = 4194268;
-constexpr int kMaxPicture = 1920 * 1080 * 4;
 constexpr uint8_t kLoginSalt[8] = {0x05, 0x01, 0x0C, 0x09, 0x03, 0x0E, 0x04, 0x07};
 constexpr uint8_t kXorMask[] = "KJVQKJVQKJVQKJVQ";
 std::atomic<bool> g_headerNotFoundLogged{false};
@@ -1475,7 +1474,7 @@ bool NxNet::ProcDvrFrame()
     if (!got)
         return true;
     int64_t bytes = int64_t(_pk.w) * _pk.h * 4;
-    if (_pk.w <= 0 || _pk.h <= 0 || bytes > kMaxPicture || !_pk.outbuff) {
+    if (_pk.w <= 0 || _pk.h <= 0 || _pk.w > 1920 || _pk.h > 1080 || !_pk.outbuff) {
         vlog("picture size refused (%d x %d)\r\n", _pk.w, _pk.h);
         return true;
     }

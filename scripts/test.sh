@@ -22,5 +22,5 @@ if [ -d tests/fuzz ]; then
     -DVESK_FUZZ=ON -DVESK_GUI=OFF -DVESK_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
   cmake --build build-fuzz -j"$jobs" --target fuzz_parser
   mkdir -p build-fuzz/corpus
-  ./build-fuzz/tests/fuzz/fuzz_parser -max_total_time=60 -rss_limit_mb=4096 build-fuzz/corpus
+  ./build-fuzz/tests/fuzz/fuzz_parser -max_total_time=60 -rss_limit_mb=4096 -dict=tests/fuzz/parser.dict build-fuzz/corpus
 fi

@@ -1,0 +1,20 @@
+#pragma once
+#include <cstdint>
+
+// What the playback control panel and the time search panel ask of the main
+// controller. Called on the GUI thread.
+class IPlaybackTarget {
+public:
+    virtual ~IPlaybackTarget() = default;
+
+    // Playback speed code (EnumPlaySpeed); the answer is not used.
+    virtual bool PlaySpeed(int32_t speed) = 0;
+    // Back to live view.
+    virtual void ExitLive() = 0;
+    // Run one search window modally.
+    virtual void ShowTimeSearchView() = 0;
+    virtual void ShowEventSearchView() = 0;
+    virtual void ShowCalendarView() = 0;
+    // Recording information request (command, kind, time).
+    virtual void RequestSearchInfo(int32_t cmd, int32_t a, int32_t b) = 0;
+};

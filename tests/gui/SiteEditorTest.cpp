@@ -1,0 +1,447 @@
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "app/AppController.h"
+#include "app/IControlBarTarget.h"
+#include "app/IPSetViewController.h"
+#include "app/TitleBar.h"
+#include "app/VESKCtrlViewController.h"
+#include "app/dvrList.h"
+
+namespace {
+
+// Settings paths are fixed at the first QSettings use, so the temporary
+// config home is set before main runs.
+QTemporaryDir& configHome()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
+[[maybe_unused]] const bool g_envSet = [] {
+    qputenv("SDL_AUDIODRIVER", "dummy");
+    return qputenv("XDG_CONFIG_HOME", configHome().path().toLocal8Bit());
+}();
+
+void ensureApp()
+{
+    static int argc = 1;
+    static char name[] = "vesk_gui_tests";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        new QApplication(argc, argv);
+}
+
+void clearSettings()
+{
+    QSettings s(QStringLiteral("vesk"), QStringLiteral("vesk"));
+    s.clear();
+    s.sync();
+}
+
+QVariant stored(const QString& name)
+{
+    return QSettings(QStringLiteral("vesk"), QStringLiteral("vesk")).value(name);
+}
+
+// What assistive technology reads as a control's name.
+QString accessibleName(QWidget* w)
+{
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
+    return iface ? iface->text(QAccessible::Name) : QString();
+}
+
+QAbstractButton* buttonNamed(QWidget* root, const QString& name)
+{
+    for (auto* b : root->findChildren<QAbstractButton*>()) {
+        if (accessibleName(b) == name)
+            return b;
+    }
+    return nullptr;
+}
+
+// The editor wired to a real window and controller, with alerts recorded.
+class SiteEditorTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(configHome().isValid());
+        ensureApp();
+        clearSettings();
+        window = std::make_unique<TitleBar>();
+        ctrl = std::make_unique<AppController>(window.get());
+        editor = std::make_unique<IPSetViewController>();
+        editor->setMainCtrlPointer(ctrl.get());
+        ctrl->setSiteEditorView(editor->view());
+        IPSetViewController* e = editor.get();
+        ctrl->onSiteSelected = [e](std::shared_ptr<dvrList> r) { e->setDVRInfo(*r); };
+        ctrl->showAlert = [this](const QString& title, const QString& text) { alerts.emplace_back(title, text); };
+        ctrl->quitApplication = [] {};
+        ctrl->ReadInfo();
+        ctrl->ShowIpsetView();
+    }
+    void TearDown() override
+    {
+        editor.reset();
+        ctrl.reset();
+        window.reset();
+        clearSettings();
+    }
+
+    QLineEdit* field(const char* name) const { return editor->view()->findChild<QLineEdit*>(name); }
+    QComboBox* modelBox() const { return editor->view()->findChild<QComboBox*>("model"); }
+    QCheckBox* ddnsUseBox() const { return editor->view()->findChild<QCheckBox*>("ddnsUse"); }
+    void press(const char* text) const
+    {
+        QAbstractButton* b = buttonNamed(editor->view(), text);
+        ASSERT_NE(b, nullptr) << text;
+        b->click();
+    }
+    // Types as a user does: every key is an edit.
+    void typeInto(const char* name, const QString& text) const
+    {
+        QLineEdit* f = field(name);
+        f->selectAll();
+        QTest::keyClick(f, Qt::Key_Backspace);
+        QTest::keyClicks(f, text);
+    }
+    void addSite(const QString& name)
+    {
+        field("regName")->setText(name);
+        field("dvrIp")->setText(name + QStringLiteral(".example.net"));
+        press("Add");
+    }
+    SiteBook& book() { return ctrl->siteBook(); }
+    int selectedRow() const { return ctrl->selectedRow(); }
+
+    std::unique_ptr<TitleBar> window;
+    std::unique_ptr<AppController> ctrl;
+    std::unique_ptr<IPSetViewController> editor;
+    std::vector<std::pair<QString, QString>> alerts;
+};
+
+TEST_F(SiteEditorTest, StartsOnDvrWithDefaultsAndEveryControlIsNamed)
+{
+    EXPECT_EQ(modelBox()->count(), 2);
+    EXPECT_EQ(modelBox()->itemText(0), QStringLiteral("MJPEG"));
+    EXPECT_EQ(modelBox()->currentText(), QStringLiteral("DVR"));
+    EXPECT_FALSE(modelBox()->isEnabled());
+    EXPECT_FALSE(ddnsUseBox()->isChecked());
+    EXPECT_EQ(field("ddnsIp")->text(), QString::fromLatin1(IPSetViewController::kDefaultDDNSAddress));
+    EXPECT_EQ(field("dvrPort")->text(), QStringLiteral("3000"));
+    EXPECT_EQ(editor->view()->parentWidget(), static_cast<QWidget*>(window->boxSubMenu()));
+
+    for (QWidget* w : editor->view()->findChildren<QWidget*>()) {
+        if (qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w)) {
+            EXPECT_FALSE(accessibleName(w).isEmpty()) << w->objectName().toStdString();
+        }
+    }
+    for (const char* text : {"Add", "Update", "Delete"})
+        EXPECT_NE(buttonNamed(editor->view(), text), nullptr) << text;
+}
+
+TEST_F(SiteEditorTest, AddWithoutNameWarnsAndStoresNothing)
+{
+    field("dvrIp")->setText(QStringLiteral("192.0.2.5"));
+    press("Add");
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].first, QStringLiteral("Warning"));
+    EXPECT_EQ(alerts[0].second, QStringLiteral("Input RegName"));
+    EXPECT_EQ(book().count(), 0);
+    EXPECT_EQ(window->tableView()->rowCount(), 0);
+    EXPECT_FALSE(stored("dvrCount").isValid());
+}
+
+TEST_F(SiteEditorTest, DdnsIdFirstCharacterChoosesServerAndPort)
+{
+    const QString address = QString::fromLatin1(IPSetViewController::kDefaultDDNSAddress);
+    const QString host = QString::fromLatin1(IPSetViewController::kDefaultDDNSHost);
+    const struct {
+        const char* typed;
+        QString server;
+        const char* port;
+    } cases[] = {
+        {"h1234", address, "2400"}, {"H1234", address, "2400"}, {"d9", address, "2500"},
+        {"L9", address, "2600"},    {"g9", address, "2000"},    {"0123", address, "3000"},
+        {"a55", host, "17000"},     {"F55", host, "17000"},     {"s55", host, "17000"},
+    };
+    for (const auto& c : cases) {
+        field("ddnsIp")->setText(QStringLiteral("before"));
+        typeInto("ddnsId", QString::fromLatin1(c.typed));
+        EXPECT_EQ(field("ddnsIp")->text(), c.server) << c.typed;
+        EXPECT_EQ(field("ddnsPort")->text(), QString::fromLatin1(c.port)) << c.typed;
+    }
+
+    field("ddnsIp")->setText(QStringLiteral("kept.example"));
+    typeInto("ddnsId", QStringLiteral("x1"));
+    EXPECT_EQ(field("ddnsIp")->text(), QStringLiteral("kept.example"));
+    EXPECT_TRUE(field("ddnsPort")->text().isEmpty());
+
+    typeInto("ddnsId", QStringLiteral("h"));
+    ASSERT_EQ(field("ddnsPort")->text(), QStringLiteral("2400"));
+    typeInto("ddnsId", QString());
+    EXPECT_TRUE(field("ddnsId")->text().isEmpty());
+    EXPECT_TRUE(field("ddnsPort")->text().isEmpty());
+
+    // Showing a site does not apply the rule.
+    dvrList shown;
+    shown.setModelNum(2);
+    shown.setNsStrDDNSID(QStringLiteral("a77"));
+    shown.setNsStrDDNSIP(QStringLiteral("203.0.113.9"));
+    shown.setDdnsPort(2000);
+    editor->setDVRInfo(shown);
+    EXPECT_EQ(field("ddnsIp")->text(), QStringLiteral("203.0.113.9"));
+    EXPECT_EQ(field("ddnsPort")->text(), QStringLiteral("2000"));
+}
+
+TEST_F(SiteEditorTest, AddStoresTheFieldsThroughTheController)
+{
+    addSite(QStringLiteral("First"));
+    typeInto("regName", QStringLiteral("Warehouse"));
+    typeInto("dvrId", QStringLiteral("admin"));
+    typeInto("dvrPassword", QStringLiteral("secret"));
+    typeInto("dvrIp", QStringLiteral("192.0.2.7"));
+    typeInto("dvrPort", QStringLiteral("3100x"));
+    ddnsUseBox()->click();
+    typeInto("ddnsId", QStringLiteral("d4711"));
+    press("Add");
+
+    EXPECT_TRUE(alerts.empty());
+    ASSERT_EQ(book().count(), 2);
+    EXPECT_EQ(window->tableView()->item(1, 0)->text(), QStringLiteral("Warehouse"));
+    const auto r = book().record(1);
+    EXPECT_EQ(r->nsStrRegName(), QStringLiteral("Warehouse"));
+    EXPECT_EQ(r->modelNum(), 2);
+    EXPECT_EQ(r->nsStrDVRID(), QStringLiteral("admin"));
+    EXPECT_EQ(r->nsStrDVRPwd(), QStringLiteral("secret"));
+    EXPECT_EQ(r->nsStrDVRIP(), QStringLiteral("192.0.2.7"));
+    EXPECT_EQ(r->dvrport(), 3100);
+    EXPECT_EQ(r->bDDNSUSe(), 1);
+    EXPECT_EQ(r->nsStrDDNSID(), QStringLiteral("d4711"));
+    EXPECT_EQ(r->nsStrDDNSIP(), QString::fromLatin1(IPSetViewController::kDefaultDDNSAddress));
+    EXPECT_EQ(r->ddnsPort(), 2500);
+    EXPECT_EQ(stored("dvrCount").toInt(), 2);
+    EXPECT_EQ(stored("regname_1").toString(), QStringLiteral("Warehouse"));
+    EXPECT_EQ(stored("ddnsport_1").toInt(), 2500);
+
+    // An empty DDNS server is stored as the default; a port without digits as 0.
+    field("regName")->setText(QStringLiteral("Third"));
+    field("ddnsIp")->clear();
+    field("ddnsPort")->setText(QStringLiteral("abc"));
+    press("Add");
+    ASSERT_EQ(book().count(), 3);
+    EXPECT_EQ(book().record(2)->nsStrDDNSIP(), QString::fromLatin1(IPSetViewController::kDefaultDDNSAddress));
+    EXPECT_EQ(book().record(2)->ddnsPort(), 0);
+}
+
+TEST_F(SiteEditorTest, ShownSiteFillsFieldsAndItsModelGoesToTheNextAdd)
+{
+    dvrList s;
+    s.setNsStrRegName(QStringLiteral("Door"));
+    s.setModelNum(1);
+    s.setNsStrDVRID(QStringLiteral("user"));
+    s.setNsStrDVRPwd(QStringLiteral("pw"));
+    s.setNsStrDVRIP(QStringLiteral("door.example.net"));
+    s.setDvrport(8000);
+    s.setBDDNSUSe(1);
+    s.setNsStrDDNSID(QStringLiteral("web123"));
+    s.setNsStrDDNSIP(QStringLiteral("198.51.100.1"));
+    s.setDdnsPort(0);
+    editor->setDVRInfo(s);
+
+    EXPECT_EQ(field("regName")->text(), QStringLiteral("Door"));
+    EXPECT_EQ(field("dvrId")->text(), QStringLiteral("user"));
+    EXPECT_EQ(field("dvrPassword")->text(), QStringLiteral("pw"));
+    EXPECT_EQ(field("dvrPort")->text(), QStringLiteral("8000"));
+    EXPECT_EQ(modelBox()->currentText(), QStringLiteral("MJPEG"));
+    EXPECT_TRUE(ddnsUseBox()->isChecked());
+    EXPECT_EQ(field("ddnsId")->text(), QStringLiteral("web123"));
+    EXPECT_TRUE(field("ddnsPort")->text().isEmpty());
+
+    field("regName")->setText(QStringLiteral("Door 2"));
+    press("Add");
+    ASSERT_EQ(book().count(), 1);
+    EXPECT_EQ(book().record(0)->modelNum(), 1);
+    EXPECT_EQ(stored("dvrmodel_0").toInt(), 1);
+    EXPECT_EQ(selectedRow(), -1);  // adding does not select the new row
+}
+
+TEST_F(SiteEditorTest, UpdateRewritesTheSelectedRowAndKeepsItsModelGroup)
+{
+    addSite(QStringLiteral("A"));
+    addSite(QStringLiteral("B"));
+    field("regName")->setText(QStringLiteral("ignored"));
+    press("Update");  // no row selected
+    EXPECT_EQ(book().record(0)->nsStrRegName(), QStringLiteral("A"));
+    EXPECT_EQ(book().record(1)->nsStrRegName(), QStringLiteral("B"));
+
+    window->tableView()->selectRow(1);
+    ASSERT_EQ(field("regName")->text(), QStringLiteral("B"));
+    const auto row1 = book().record(1);
+    row1->setModelGroup(9);
+    field("regName")->setText(QStringLiteral("B renamed"));
+    field("ddnsIp")->clear();
+    press("Update");
+
+    EXPECT_EQ(book().record(1), row1);
+    EXPECT_EQ(row1->nsStrRegName(), QStringLiteral("B renamed"));
+    EXPECT_EQ(row1->modelGroup(), 9);
+    EXPECT_TRUE(row1->nsStrDDNSIP().isEmpty());  // no default on update
+    EXPECT_EQ(window->tableView()->item(1, 0)->text(), QStringLiteral("B renamed"));
+    EXPECT_EQ(stored("regname_1").toString(), QStringLiteral("B renamed"));
+    EXPECT_EQ(book().count(), 2);
+    EXPECT_TRUE(alerts.empty());
+}
+
+TEST_F(SiteEditorTest, DeleteRemovesTheSelectedRowAndShowsTheRowAbove)
+{
+    for (const char* n : {"A", "B", "C", "D"})
+        addSite(QString::fromLatin1(n));
+    window->tableView()->selectRow(2);
+    press("Delete");
+    ASSERT_EQ(book().count(), 3);
+    EXPECT_EQ(book().record(2)->nsStrRegName(), QStringLiteral("D"));
+    EXPECT_EQ(selectedRow(), 1);
+    EXPECT_EQ(field("regName")->text(), QStringLiteral("B"));
+    EXPECT_EQ(stored("dvrCount").toInt(), 3);
+
+    window->tableView()->selectRow(0);
+    press("Delete");
+    EXPECT_EQ(book().count(), 2);
+    EXPECT_EQ(selectedRow(), -1);
+    press("Delete");  // nothing selected
+    EXPECT_EQ(book().count(), 2);
+}
+
+TEST_F(SiteEditorTest, ModelOutsideOneAndTwoIsNeverStored)
+{
+    addSite(QStringLiteral("A"));
+    window->tableView()->selectRow(0);
+    for (int bad : {0, 3, -1}) {
+        dvrList s;
+        s.setNsStrRegName(QStringLiteral("Odd"));
+        s.setModelNum(bad);
+        editor->setDVRInfo(s);
+        EXPECT_EQ(modelBox()->currentText(), QStringLiteral("DVR")) << bad;
+        press("Update");
+        EXPECT_EQ(book().record(0)->modelNum(), 2) << bad;
+    }
+    press("Add");
+    ASSERT_EQ(book().count(), 2);
+    EXPECT_EQ(book().record(1)->modelNum(), 2);
+    EXPECT_EQ(stored("dvrmodel_0").toInt(), 2);
+    EXPECT_EQ(stored("dvrmodel_1").toInt(), 2);
+
+    // A book whose stored model is unknown shows and saves "DVR".
+    QSettings(QStringLiteral("vesk"), QStringLiteral("vesk")).setValue(QStringLiteral("dvrmodel_1"), 7);
+    ctrl->ReadInfo();
+    window->tableView()->clearSelection();
+    window->tableView()->selectRow(1);
+    EXPECT_EQ(modelBox()->currentText(), QStringLiteral("DVR"));
+    press("Update");
+    EXPECT_EQ(stored("dvrmodel_1").toInt(), 2);
+}
+
+// Records what the control bar asks of its controller.
+class RecordingTarget : public IControlBarTarget {
+public:
+    void ShowDisplayView() override { calls.push_back("ShowDisplayView"); }
+    void Capture() override { calls.push_back("Capture"); }
+    void OpenFolder() override { calls.push_back("OpenFolder"); }
+    void ShowSearchView() override { calls.push_back("ShowSearchView"); }
+    void ShowPTZView() override { calls.push_back("ShowPTZView"); }
+    void ShowAudioView() override { calls.push_back("ShowAudioView"); }
+    std::vector<std::string> calls;
+};
+
+class SiteEditorControlBarTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ensureApp();
+        bar = std::make_unique<VESKCtrlViewController>();
+        bar->SetMainController(&target);
+    }
+    QAbstractButton* button(const char* objectName) const
+    {
+        return bar->view()->findChild<QAbstractButton*>(objectName);
+    }
+    std::vector<bool> connectionButtonsEnabled() const
+    {
+        std::vector<bool> out;
+        for (const char* n : {"_Display", "_Capture", "_Search", "_Ptz", "_Audio"})
+            out.push_back(button(n)->isEnabled());
+        return out;
+    }
+
+    RecordingTarget target;
+    std::unique_ptr<VESKCtrlViewController> bar;
+};
+
+TEST_F(SiteEditorControlBarTest, ButtonsAreNamedAndEachSendsItsRequest)
+{
+    const std::pair<const char*, const char*> expected[] = {
+        {"_Display", "Display"}, {"_Capture", "Capture"}, {"_Folder", "Folder"},
+        {"_Search", "Search"},   {"_Ptz", "PTZ"},         {"_Audio", "Audio"},
+    };
+    for (const auto& [objectName, text] : expected) {
+        ASSERT_NE(button(objectName), nullptr) << objectName;
+        EXPECT_EQ(button(objectName)->text(), QString::fromLatin1(text));
+        EXPECT_EQ(buttonNamed(bar->view(), text), button(objectName)) << text;
+    }
+    bar->SetButtonStatus(1);
+    for (const char* text : {"Display", "Capture", "Folder", "Search", "PTZ", "Audio"})
+        buttonNamed(bar->view(), text)->click();
+    EXPECT_EQ(target.calls, (std::vector<std::string>{"ShowDisplayView", "Capture", "OpenFolder", "ShowSearchView",
+                                                      "ShowPTZView", "ShowAudioView"}));
+}
+
+TEST_F(SiteEditorControlBarTest, ButtonStatusSwitchesTheFiveConnectionButtonsOnly)
+{
+    const std::vector<bool> none(5, false), all(5, true);
+    EXPECT_EQ(connectionButtonsEnabled(), none);
+    EXPECT_TRUE(button("_Folder")->isEnabled());
+    button("_Display")->click();
+    EXPECT_TRUE(target.calls.empty());
+
+    bar->SetButtonStatus(2);
+    EXPECT_EQ(connectionButtonsEnabled(), all);
+    bar->SetButtonStatus(0);
+    EXPECT_EQ(connectionButtonsEnabled(), none);
+    EXPECT_TRUE(button("_Folder")->isEnabled());
+
+    button("_Folder")->setEnabled(false);
+    bar->SetButtonStatus(1);
+    EXPECT_EQ(connectionButtonsEnabled(), all);
+    EXPECT_FALSE(button("_Folder")->isEnabled());
+}
+
+TEST_F(SiteEditorControlBarTest, StatusFromAnotherThreadIsAppliedInOrderOnTheGuiThread)
+{
+    std::thread worker([this] {
+        bar->SetButtonStatus(1);
+        bar->SetButtonStatus(0);
+        bar->SetButtonStatus(1);
+    });
+    worker.join();
+    EXPECT_EQ(connectionButtonsEnabled(), std::vector<bool>(5, false));  // nothing touched off the GUI thread
+    QCoreApplication::processEvents();
+    EXPECT_EQ(connectionButtonsEnabled(), std::vector<bool>(5, true));
+}
+
+}  // namespace
