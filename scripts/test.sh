@@ -1,26 +1,36 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds and runs every test: the normal build under
-# Xvfb, then the suite again with AddressSanitizer and UndefinedBehaviorSanitizer,
-# then the parser fuzz target for a short while.
+# Xvfb, the suite again with AddressSanitizer and UndefinedBehaviorSanitizer,
+# the threaded tests with ThreadSanitizer, then the parser fuzz target for a
+# short while.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 jobs="$(nproc)"
 export SDL_AUDIODRIVER=dummy
+run_gui() { xvfb-run -a -s "-screen 0 1280x1024x24" "$@"; }
 
+echo "== build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
-xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build --output-on-failure -j4
+run_gui ctest --test-dir build --output-on-failure -j4
 
+echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVESK_SANITIZE=ON -DVESK_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-  xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build-asan --output-on-failure -j4
+  run_gui ctest --test-dir build-asan --output-on-failure -j4
 
-if [ -d tests/fuzz ]; then
-  cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DVESK_FUZZ=ON -DVESK_GUI=OFF -DVESK_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
-  cmake --build build-fuzz -j"$jobs" --target fuzz_parser
-  mkdir -p build-fuzz/corpus
-  ./build-fuzz/tests/fuzz/fuzz_parser -max_total_time=60 -rss_limit_mb=4096 -dict=tests/fuzz/parser.dict build-fuzz/corpus
-fi
+echo "== ThreadSanitizer"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TSAN=ON -DVESK_BENCH=OFF >/dev/null
+cmake --build build-tsan -j"$jobs" --target vesk_unit_tests vesk_gui_tests
+TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
+  run_gui ctest --test-dir build-tsan --output-on-failure -j4 \
+  -R 'Session|Connect|SendRing|RingBuffer|Audio|Controller|LiveView|Playback'
+
+echo "== fuzz the receive parser"
+cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DVESK_FUZZ=ON -DVESK_GUI=OFF -DVESK_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build-fuzz -j"$jobs" --target fuzz_parser
+mkdir -p build-fuzz/corpus
+./build-fuzz/tests/fuzz/fuzz_parser -max_total_time=60 -rss_limit_mb=4096 -dict=tests/fuzz/parser.dict build-fuzz/corpus

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "GuiTestSupport.h"
 #include "app/AppController.h"
 #include "app/TitleBar.h"
 #include "app/dvrList.h"
@@ -23,14 +24,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-void ensureApp()
-{
-    static int argc = 1;
-    static char name[] = "vesk_gui_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance())
-        new QApplication(argc, argv);
-}
+using guitest::ensureApp;
 
 class LiveView : public ::testing::Test {
 protected:
@@ -98,13 +92,7 @@ protected:
     }
     bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
     {
-        auto end = std::chrono::steady_clock::now() + timeout;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            QTest::qWait(20);
-        }
-        return true;
+        return guitest::waitFor(done, timeout);
     }
 
     std::unique_ptr<TitleBar> window;

@@ -1,0 +1,41 @@
+#pragma once
+// Shared set-up of the window tests: one QApplication and a temporary
+// settings home fixed before the first QSettings use.
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTest>
+#include <chrono>
+#include <functional>
+
+namespace guitest {
+
+inline QTemporaryDir& configHome()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
+
+inline void ensureApp()
+{
+    static int argc = 1;
+    static char name[] = "vesk_gui_tests";
+    static char* argv[] = {name, nullptr};
+    static const bool homeSet = qputenv("XDG_CONFIG_HOME", configHome().path().toLocal8Bit());
+    (void)homeSet;
+    if (!QCoreApplication::instance())
+        new QApplication(argc, argv);
+}
+
+// Runs the event loop until done() or the timeout.
+inline bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+}  // namespace guitest
