@@ -257,10 +257,19 @@ bool CFFmpeg::outputPicture(tagNxPacket* pk, bool deinterlace)
     }
     if (!ensureConverter(f->format))
         return false;
-    sws_scale(_img_convert_ctx, src, stride, 0, f->height, _outData, _outLinesize);
+    const size_t bytes = size_t(_cur_w) * size_t(_cur_h) * 4;
+    if (_target && _targetSize >= bytes) {
+        uint8_t* dst[4];
+        int dstStride[4];
+        av_image_fill_arrays(dst, dstStride, _target, AV_PIX_FMT_BGRA, _cur_w, _cur_h, 1);
+        sws_scale(_img_convert_ctx, src, stride, 0, f->height, dst, dstStride);
+        pk->outbuff = _target;
+    } else {
+        sws_scale(_img_convert_ctx, src, stride, 0, f->height, _outData, _outLinesize);
+        pk->outbuff = _buffer;
+    }
     pk->w = _cur_w;
     pk->h = _cur_h;
-    pk->outbuff = _buffer;
     pk->outsize = kOutBytes;
     return true;
 }

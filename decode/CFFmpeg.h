@@ -54,6 +54,13 @@ public:
     // Second attempt after Decode gave no picture: a canned slice when the
     // frame carries its own parameter sets, and deinterlacing for 480/576.
     bool DecodeDummy(tagNxPacket* pk);
+    // The next converted picture goes straight into target when it fits,
+    // saving a copy; outbuff then points there.
+    void setOutputTarget(uint8_t* target, size_t size) override
+    {
+        _target = target;
+        _targetSize = size;
+    }
 
     // Spatial deinterlace of one 8-bit plane: even rows are copied, each odd
     // row becomes (-r[y-2] + 4r[y-1] + 2r[y] + 4r[y+1] - r[y+2] + 4) / 8,
@@ -62,6 +69,8 @@ public:
                                  int height);
 
 private:
+    uint8_t* _target = nullptr;
+    size_t _targetSize = 0;
     bool decodePacket(tagNxPacket* pk, bool dummy);
     bool fillBlue(tagNxPacket* pk);
     bool decodeWithParams(const tagNxPacket* pk, bool* got);

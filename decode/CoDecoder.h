@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 // One compressed frame handed to a decoder, and the decoded result.
@@ -42,4 +43,7 @@ public:
     virtual int InitDecoder(unsigned kind);
     // Decodes pk's input; true when a picture or PCM block was produced.
     virtual bool Decode(tagNxPacket* pk);
+    // Where the next picture may be written instead of the decoder's own
+    // buffer (a queue slot), or null; decoders without pictures ignore it.
+    virtual void setOutputTarget(uint8_t* target, size_t size) { (void)target, (void)size; }
 };

@@ -1466,6 +1466,9 @@ bool NxNet::ProcDvrFrame()
     std::memset(const_cast<uint8_t*>(_pk.inbuff) + _pk.insize, 0, 64);
 
     CoDecoder* dec = videoDecoder(c);
+    // The picture is converted straight into the slot when it fits.
+    if (dec)
+        dec->setOutputTarget(slot->outbuff, sizeof slot->outbuff);
     bool got = dec && dec->Decode(&_pk);
     if (!got && dec && _pk.misc2) {
         if (auto* h264 = dynamic_cast<CFFmpeg*>(dec))
@@ -1489,7 +1492,8 @@ bool NxNet::ProcDvrFrame()
     slot->evt_rec = _pk.evt_rec;
     slot->evt_md = _pk.evt_md;
     slot->evt_ss = _pk.evt_ss;
-    std::memcpy(slot->outbuff, _pk.outbuff, size_t(std::min<int64_t>(bytes, _pk.outsize > 0 ? _pk.outsize : bytes)));
+    if (_pk.outbuff != slot->outbuff)
+        std::memcpy(slot->outbuff, _pk.outbuff, size_t(std::min<int64_t>(bytes, _pk.outsize > 0 ? _pk.outsize : bytes)));
     videoQ->putWriteBuffer();
     return true;
 }

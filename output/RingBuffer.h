@@ -16,7 +16,7 @@ struct tag_FrameV_Orgin {
     uint8_t evt_rec;
     uint8_t evt_md;
     uint8_t evt_ss;
-    uint8_t outbuff[1920 * 1080 * 4];  // BGRA, rows top-down
+    alignas(64) uint8_t outbuff[1920 * 1080 * 4];  // BGRA, rows top-down
 };
 
 // One decoded audio block.
