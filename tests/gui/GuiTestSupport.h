@@ -15,13 +15,17 @@ inline QTemporaryDir& configHome()
     return dir;
 }
 
+// Set before main runs: settings paths are fixed at the first QSettings use.
+inline const bool g_configHomeSet = [] {
+    qputenv("SDL_AUDIODRIVER", "dummy");
+    return qputenv("XDG_CONFIG_HOME", configHome().path().toLocal8Bit());
+}();
+
 inline void ensureApp()
 {
     static int argc = 1;
     static char name[] = "vesk_gui_tests";
     static char* argv[] = {name, nullptr};
-    static const bool homeSet = qputenv("XDG_CONFIG_HOME", configHome().path().toLocal8Bit());
-    (void)homeSet;
     if (!QCoreApplication::instance())
         new QApplication(argc, argv);
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "GuiTestSupport.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDateTimeEdit>
@@ -30,23 +32,9 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
 
-QTemporaryDir& configHome()
-{
-    static QTemporaryDir dir;
-    return dir;
-}
-[[maybe_unused]] const bool g_configHomeSet = [] {
-    return qputenv("XDG_CONFIG_HOME", configHome().path().toLocal8Bit());
-}();
+using guitest::configHome;
 
-void ensureApp()
-{
-    static int argc = 1;
-    static char name[] = "vesk_gui_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance())
-        new QApplication(argc, argv);
-}
+using guitest::ensureApp;
 
 QAbstractButton* button(QWidget& panel, const char* name)
 {

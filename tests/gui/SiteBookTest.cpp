@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "GuiTestSupport.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,16 +16,7 @@
 
 namespace {
 
-// Settings paths are fixed at the first QSettings use, so the temporary
-// config home is set before main runs.
-QTemporaryDir& configHome()
-{
-    static QTemporaryDir dir;
-    return dir;
-}
-[[maybe_unused]] const bool g_configHomeSet = [] {
-    return qputenv("XDG_CONFIG_HOME", configHome().path().toLocal8Bit());
-}();
+using guitest::configHome;
 
 QVariant stored(const QString& name)
 {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "GuiTestSupport.h"
+
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
@@ -26,26 +28,9 @@
 
 namespace {
 
-// Settings paths are fixed at the first QSettings use, so the temporary
-// config home is set before main runs.
-QTemporaryDir& configHome()
-{
-    static QTemporaryDir dir;
-    return dir;
-}
-[[maybe_unused]] const bool g_envSet = [] {
-    qputenv("SDL_AUDIODRIVER", "dummy");
-    return qputenv("XDG_CONFIG_HOME", configHome().path().toLocal8Bit());
-}();
+using guitest::configHome;
 
-void ensureApp()
-{
-    static int argc = 1;
-    static char name[] = "vesk_gui_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance())
-        new QApplication(argc, argv);
-}
+using guitest::ensureApp;
 
 void clearSettings()
 {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "GuiTestSupport.h"
+
 #include <QApplication>
 #include <QColor>
 #include <QImage>
@@ -19,14 +21,7 @@
 
 namespace {
 
-void ensureApp()
-{
-    static int argc = 1;
-    static char name[] = "vesk_gui_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance())
-        new QApplication(argc, argv);
-}
+using guitest::ensureApp;
 
 // The view never looks inside a link; any distinct address stands for one.
 alignas(16) char g_linkA[16];
