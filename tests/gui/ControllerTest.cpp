@@ -19,7 +19,9 @@
 #include "app/dvrList.h"
 #include "link/NxNet.h"
 #include "panels/ModalSearchWindow.h"
+#include "platform/Log.h"
 #include "panels/TimeSearchController.h"
+#include "recorder/BacklogFiller.h"
 #include "recorder/TestRecorder.h"
 
 using namespace std::chrono_literals;
@@ -223,6 +225,30 @@ TEST_F(Controller, SearchBusyAlertDoesNotHoldTheLink)
     EXPECT_TRUE(waitFor([&] { return !alerts.isEmpty(); }, 3s));
     EXPECT_EQ(alerts.value(0), "Another user is searching/Please try again in a few minutes.");
     EXPECT_TRUE(ctrl->NetSource()->IsConnectDVR());
+}
+
+TEST_F(Controller, WatchdogLeavesAConnectInProgressAlone)
+{
+    testrec::BlockedListener blocked;
+    ASSERT_TRUE(blocked.ok());
+    auto site = std::make_shared<dvrList>();
+    site->setNsStrRegName("Blocked");
+    site->setModelNum(2);
+    site->setNsStrDVRIP("127.0.0.1");
+    site->setDvrport(blocked.port());
+    ctrl->AddDVR(site);
+    window->tableView()->selectRow(0);
+    std::string log;
+    LogSink old = setLogSink([&](const std::string& line) { log += line + "\n"; });
+    ctrl->setWatchdogInterval(5);
+    window->btnConnect()->click();
+    CoNetwork* first = ctrl->NetSource();
+    ASSERT_NE(first, nullptr);
+    QTest::qWait(1000);  // many watchdog firings during the connect wait
+    EXPECT_EQ(ctrl->NetSource(), first);
+    EXPECT_EQ(first->state(), uint32_t(NET_CONNECT_REQ));
+    setLogSink(old);
+    EXPECT_EQ(log.find("ECHO NONE RESTART"), std::string::npos);
 }
 
 // Connect, Disconnect and watchdog restarts while a search window is open
