@@ -205,3 +205,47 @@ TEST_F(QuietLog, SizeTableFollowsVersionAndFormat)
 }
 
 }  // namespace
+
+namespace {
+
+TDvrInfo answerInfo(const Bytes& payload)
+{
+    NxNet net;
+    Bytes f = cmdV2(1, payload);
+    net.parseReceived(f.data(), int(f.size()));
+    return net._dvrInfo();
+}
+
+TEST_F(QuietLog, ConnectAnswerVersionGates)
+{
+    Bytes p = connectAnswer552(1, 4, 26, 1);
+    p[10] = 9;
+    TDvrInfo i = answerInfo(p);
+    EXPECT_EQ(i.video_encypt, 0);
+    EXPECT_EQ(i.vendor, 9);
+    p[12] = 27;
+    EXPECT_EQ(answerInfo(p).video_encypt, 1);
+    p[12] = 12;
+    EXPECT_EQ(answerInfo(p).vendor, 0);
+
+    Bytes s(272, 0);
+    s[0] = 1;
+    s[4] = 20;  // more channels than there are titles
+    s[8] = 0x05;
+    s[9] = 0x01;
+    s[268] = 6;
+    i = answerInfo(s);
+    EXPECT_EQ(i.ntsc_pal, 0x0105);
+    EXPECT_EQ(i.bandWidth, 1);
+    EXPECT_EQ(i.video_encypt, 0);
+    EXPECT_EQ(i.maxch, 16);
+    s[268] = 7;
+    s[9] = 3;
+    i = answerInfo(s);
+    EXPECT_EQ(i.ntsc_pal, 5);
+    EXPECT_EQ(i.bandWidth, 3);
+    // Other lengths are refused.
+    EXPECT_EQ(answerInfo(Bytes(300, 0)).maxch, 0);
+}
+
+}  // namespace
