@@ -80,7 +80,13 @@ bool flush(QSettings& settings)
 void SiteBook::ReadInfo()
 {
     const QSettings settings(QStringLiteral("vesk"), QStringLiteral("vesk"));
-    const int stored = readInt(settings, QStringLiteral("dvrCount"));
+    // A hand-edited count must not make the book eat the memory.
+    constexpr int kMaxSites = 10000;
+    int stored = readInt(settings, QStringLiteral("dvrCount"));
+    if (stored > kMaxSites) {
+        vlog("site count %d cut to %d", stored, kMaxSites);
+        stored = kMaxSites;
+    }
     m_dvrArray.clear();
     for (int i = 0; i < stored; ++i)
         m_dvrArray.push_back(readRecord(settings, i));

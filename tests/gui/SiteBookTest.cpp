@@ -298,3 +298,21 @@ TEST_F(SiteBookTest, BookWrittenByAnotherProgramIsRead)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SiteBookLimits, AbsurdCountIsCut)
+{
+    QSettings s(QStringLiteral("vesk"), QStringLiteral("vesk"));
+    s.clear();
+    s.setValue(QStringLiteral("dvrCount"), 2000000000);
+    s.setValue(QStringLiteral("regname_0"), QStringLiteral("First"));
+    s.sync();
+    SiteBook book;
+    book.ReadInfo();
+    EXPECT_EQ(book.count(), 10000);
+    EXPECT_EQ(book.record(0)->nsStrRegName(), QStringLiteral("First"));
+    s.clear();
+}
+
+}  // namespace
