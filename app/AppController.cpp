@@ -492,8 +492,7 @@ void AppController::ShowIpsetView()
 
 void AppController::SetSearchInfo(int type, int32_t v1, int32_t v2, const std::vector<uint8_t>& data)
 {
-    if (searchAnswerSink)
-        searchAnswerSink(type, v1, v2, data);
+    (void)data;  // no open window reads day maps or event pages yet
     // Answers reach only a search window that is open now.
     if (_currentSearchView == 1 && TimeSearchCtrl)
         TimeSearchCtrl->SetSearchInfo(type, v1, v2);

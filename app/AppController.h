@@ -108,8 +108,6 @@ public:
 
     // Shows w in the sub-panel box.
     bool showPanel(QWidget* w);
-    // Receives search answers while a search window is open.
-    std::function<void(int, int32_t, int32_t, const std::vector<uint8_t>&)> searchAnswerSink;
     // The site editor's view, put into the sub-panel box by ShowIpsetView.
     void setSiteEditorView(QWidget* w) { m_siteEditorView = w; }
     void ShowIpsetView();

@@ -437,10 +437,8 @@ void NxNet::WriteToSendQHandler(int cmd, const uint8_t* payload, size_t len)
     std::vector<uint8_t> frame(v2 ? len + 12 : 2 * len + 12);
     size_t n = v2 ? writeToSendQWithoutFF(frame.data(), frame.size(), cmd, payload, len)
                   : writeToSendQWithFF(frame.data(), frame.size(), cmd, payload, len);
-    if (n == 0) {
-        vlog("network command size over !\r\n");
+    if (n == 0)
         return;
-    }
     WriteToSendQ(frame.data(), int(n));
 }
 
@@ -630,17 +628,19 @@ void NxNet::parseReceived(const uint8_t* data, int n)
     _recvPtr = nullptr;
 }
 
-// Appends the bytes the current step needs; answers them as consumed.
-void NxNet::appendNeeded()
+// Appends the bytes the current step needs; false when they do not fit
+// and the parser started over instead.
+bool NxNet::appendNeeded()
 {
     if (_neededSize <= 0)
-        return;
+        return true;
     if (_saveOffset + _neededSize > kBufSize) {
         resetParser();
-        return;
+        return false;
     }
     std::memcpy(&_save_buf[_saveOffset], _recvPtr + _readOffset, size_t(_neededSize));
     _saveOffset += _neededSize;
+    return true;
 }
 
 void NxNet::resetParser()
@@ -654,7 +654,8 @@ void NxNet::resetParser()
 int NxNet::proc_find_header()
 {
     int used = _neededSize;
-    appendNeeded();
+    if (!appendNeeded())
+        return used;
     uint32_t head = be32(&_save_buf[0]);
     _nowHeaderID = head;
     if (head == kHeadV1 || head == kHeadV2) {
@@ -678,7 +679,8 @@ int NxNet::proc_find_header()
 int NxNet::proc_cmd_id()
 {
     int used = _neededSize;
-    appendNeeded();
+    if (!appendNeeded())
+        return used;
     const uint8_t* p = &_save_buf[4];
     int id = _bCmdV2 ? p[0] : p[0] + 256 * p[2];
     if (id > 89) {
@@ -705,8 +707,7 @@ int NxNet::proc_cmd_id()
 int NxNet::proc_cmd_tail()
 {
     int used = _neededSize;
-    appendNeeded();
-    if (_eNetMode != 3)
+    if (!appendNeeded())
         return used;
     uint32_t tail = _saveOffset >= 12 ? be32(&_save_buf[_saveOffset - 4]) : 0;
     bool probing = _eNowCmd == 1 && _eNetProgress != 2;
@@ -737,8 +738,7 @@ int NxNet::proc_cmd_tail()
 int NxNet::proc_video_id()
 {
     int used = _neededSize;
-    appendNeeded();
-    if (_eNetMode != 2)
+    if (!appendNeeded())
         return used;
     if (!readVideoHeader()) {
         resetParser();
@@ -752,8 +752,7 @@ int NxNet::proc_video_id()
 int NxNet::proc_video_tail()
 {
     int used = _neededSize;
-    appendNeeded();
-    if (_eNetMode != 4)
+    if (!appendNeeded())
         return used;
     uint32_t tail = be32(&_save_buf[_saveOffset - 4]);
     if (tail == kTailV1 || tail == kTailV2) {

@@ -127,7 +127,7 @@ private:
     int proc_video_id();
     int proc_cmd_tail();
     int proc_video_tail();
-    void appendNeeded();
+    bool appendNeeded();
     void resetParser();
     void set_cmd_struct_size();
 

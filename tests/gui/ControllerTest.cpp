@@ -128,8 +128,9 @@ TEST_F(Controller, PermissionGates)
         connectAndLogin();
         ctrl->ShowSearchView();
         EXPECT_EQ(alerts.size(), mask == 0x04 ? 0 : 1) << mask;
-        if (mask == 0x04)
+        if (mask == 0x04) {
             EXPECT_EQ(subPanel(), reinterpret_cast<QWidget*>(ctrl->playbackPanel()));
+        }
         ctrl->ShowPTZView();
         EXPECT_EQ(alerts.size(), 1) << mask;
         window->btnDisconnect()->click();

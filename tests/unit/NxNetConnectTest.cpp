@@ -12,6 +12,7 @@
 #include "LinkTestUtil.h"
 #include "link/NxNet.h"
 #include "platform/Log.h"
+#include "recorder/BacklogFiller.h"
 
 using namespace linktest;
 using namespace std::chrono_literals;
@@ -29,17 +30,6 @@ int listenOn(int backlog, int* port)
     socklen_t len = sizeof a;
     getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
     *port = ntohs(a.sin_port);
-    return fd;
-}
-
-int connectTo(int port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(uint16_t(port));
-    connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     return fd;
 }
 
@@ -90,41 +80,26 @@ TEST_F(Connect, RefusedPortGivesStatus8)
 
 TEST_F(Connect, UnansweredHandshakeTimesOutAfterFifteenAttempts)
 {
-    int port = 0;
-    int lfd = listenOn(0, &port);
-    // Fill the accept queue so further handshakes are never answered.
-    std::vector<int> fillers;
-    for (int i = 0; i < 8; ++i)
-        fillers.push_back(connectTo(port));
-    std::this_thread::sleep_for(100ms);
-    start(port);
+    testrec::BlockedListener blocked;  // handshakes are never answered
+    ASSERT_TRUE(blocked.ok());
+    start(blocked.port());
     ASSERT_TRUE(reports.waitStatus(NET_CONNECT_FAIL, 15s));
     EXPECT_TRUE(logHas("SELECT TIMEOUT~~~~~~~~~ 0"));
     EXPECT_TRUE(logHas("Timeout"));
     EXPECT_EQ(reports.connectSteps.load(), 15);
-    for (int fd : fillers)
-        close(fd);
-    close(lfd);
 }
 
 TEST_F(Connect, StopDuringTheWaitEndsIt)
 {
-    int port = 0;
-    int lfd = listenOn(0, &port);
-    std::vector<int> fillers;
-    for (int i = 0; i < 8; ++i)
-        fillers.push_back(connectTo(port));
-    std::this_thread::sleep_for(100ms);
-    start(port);
+    testrec::BlockedListener blocked;
+    ASSERT_TRUE(blocked.ok());
+    start(blocked.port());
     ASSERT_TRUE(reports.waitStatus(NET_CONNECT_REQ, 5s));
     net.StopThread();
     EXPECT_TRUE(net.isThreadExitDone());
     EXPECT_TRUE(logHas("ExitThread..."));
     EXPECT_FALSE(logHas("Timeout\n"));
     EXPECT_TRUE(logHas("stopthread ok"));
-    for (int fd : fillers)
-        close(fd);
-    close(lfd);
 }
 
 TEST_F(Connect, PeerCloseIsNoticed)

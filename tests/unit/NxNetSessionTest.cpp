@@ -53,6 +53,15 @@ protected:
         rec = std::make_unique<TestRecorder>(cfg);
         ASSERT_TRUE(rec->start(0));
     }
+    // A recorder without media, and a link logged in to it.
+    void loggedIn(RecorderConfig cfg = {})
+    {
+        cfg.streamVideo = false;
+        cfg.streamAudio = false;
+        startRecorder(cfg);
+        connect();
+        ASSERT_EQ(rec->waitForLogin(5s), LoginResult::Accepted);
+    }
     void connect(const std::string& user = "admin", const std::string& pass = "1234")
     {
         net = std::make_unique<NxNet>();
@@ -239,12 +248,7 @@ TEST_F(Session, EchoesAreAnsweredAndCounted)
 
 TEST_F(Session, RequestsPutTheirFramesOnTheWire)
 {
-    RecorderConfig cfg;
-    cfg.streamVideo = false;
-    cfg.streamAudio = false;
-    startRecorder(cfg);
-    connect();
-    ASSERT_EQ(rec->waitForLogin(5s), LoginResult::Accepted);
+    loggedIn();
     ASSERT_TRUE(rec->waitForCommand(6, 2s, 2));
     rec->clearCommands();
 
@@ -309,12 +313,8 @@ std::vector<uint32_t> idsAfter(TestRecorder& rec, const std::function<void()>& c
 TEST_F(Session, PlaybackSequences)
 {
     RecorderConfig cfg;
-    cfg.streamVideo = false;
-    cfg.streamAudio = false;
     cfg.answerEnterSearch = false;
-    startRecorder(cfg);
-    connect();
-    ASSERT_EQ(rec->waitForLogin(5s), LoginResult::Accepted);
+    loggedIn(cfg);
     ASSERT_TRUE(rec->waitForCommand(6, 2s, 2));
     int id0 = net->requestId();
 
@@ -348,11 +348,7 @@ TEST_F(Session, PlaybackSequences)
 TEST_F(Session, SearchAnswersReachTheControllerAsCopies)
 {
     RecorderConfig cfg;
-    cfg.streamVideo = false;
-    cfg.streamAudio = false;
-    startRecorder(cfg);
-    connect();
-    ASSERT_EQ(rec->waitForLogin(5s), LoginResult::Accepted);
+    loggedIn(cfg);
     net->RequestSearchInfo(15, 3, 0);
     std::unique_lock<std::mutex> lock(reports.m);
     ASSERT_TRUE(reports.cv.wait_for(lock, 3s, [&] { return !reports.searchAnswers.empty(); }));
