@@ -7,7 +7,7 @@ export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
   build-essential cmake pkg-config git ca-certificates \
-  qt6-base-dev qt6-base-dev-tools libgl-dev libglu1-mesa-dev libgl1-mesa-dri \
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri \
   libavcodec-dev libavutil-dev libswscale-dev libsdl2-dev libssl-dev \
   libgtest-dev libbenchmark-dev \
   xvfb xauth clang libclang-rt-14-dev >/dev/null

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds and runs every test: the normal build under
 # Xvfb, the suite again with AddressSanitizer and UndefinedBehaviorSanitizer,
-# the threaded tests with ThreadSanitizer, then the parser fuzz target for a
-# short while.
+# the threaded tests with ThreadSanitizer, then every fuzz target for a short
+# while.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -34,12 +34,23 @@ TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
   run_ctest --test-dir build-tsan --output-on-failure -j4 \
   -R '^(Session|Connect|SendRing|RingBuffer|AudioOutTest|AudioEndToEnd|Delivery|Controller|LiveView|Playback)'
 
-echo "== fuzz the receive parser"
+echo "== fuzz targets"
 cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DVESK_FUZZ=ON -DVESK_GUI=OFF -DVESK_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build build-fuzz -j"$jobs" --target fuzz_parser
-mkdir -p build-fuzz/corpus
-./build-fuzz/tests/fuzz/fuzz_parser -max_total_time=60 -rss_limit_mb=4096 -dict=tests/fuzz/parser.dict build-fuzz/corpus
+fuzz_targets=$(cat build-fuzz/tests/fuzz/targets.txt)
+cmake --build build-fuzz -j"$jobs" --target $fuzz_targets
+fuzz_seconds="${VESK_FUZZ_SECONDS:-30}"
+for t in $fuzz_targets; do
+  name="${t#fuzz_}"
+  work="build-fuzz/corpus/$name"
+  mkdir -p "$work"
+  seeds=""
+  [ -d "tests/fuzz/corpus/$name" ] && seeds="tests/fuzz/corpus/$name"
+  dict=""
+  [ -f "tests/fuzz/$name.dict" ] && dict="-dict=tests/fuzz/$name.dict"
+  echo "-- $t for ${fuzz_seconds}s"
+  "./build-fuzz/tests/fuzz/$t" -max_total_time="$fuzz_seconds" -rss_limit_mb=4096 $dict "$work" $seeds
+done
 
 passed=$(sed -n 's/.*tests passed, [0-9]* tests failed out of \([0-9]*\).*/\1/p' "$summary" | awk '{ s += $1 } END { print s + 0 }')
 echo "total: ${passed:-0} passed, 0 failed"
