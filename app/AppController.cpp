@@ -434,6 +434,11 @@ void AppController::SetIFrameOnly(int8_t flag)
         nx->RequestLiveCh(flag ? 1 : 0, 0);
 }
 
+void AppController::SetDrawOsd(int8_t code)
+{
+    m_view->SetDrawOsd(code);
+}
+
 // ---------------------------------------------------------------------------
 // Status line, buttons, panels, searches
 
@@ -536,7 +541,7 @@ void AppController::ShowPTZView()
 
 void AppController::Capture()
 {
-    vlog("capture is not available yet");
+    m_view->imageFromOpenGLView(m_book.capturePath());
 }
 
 void AppController::OpenFolder()

@@ -77,6 +77,7 @@ public:
     bool PlaySpeed(int32_t speed) override;
     void ExitLive() override;
     void SetIFrameOnly(int8_t flag);
+    void SetDrawOsd(int8_t code);
 
     // Status line and buttons.
     void DisplayConnectStr(const std::string& text, int code, const std::string& text2, int kind) override;

@@ -15,4 +15,7 @@ public:
     virtual void SetCovert(uint16_t mask) = 0;
     virtual void SetRecOnOff(uint16_t mask) = 0;
     virtual void SetVideoLoss(uint16_t mask) = 0;
+    // Pointer values of the second device kind: network version, x and y
+    // offsets, video lines (568 or 460).
+    virtual void setNetMouseInfo(uint32_t version, int8_t offsetX, int8_t offsetY, uint16_t videoStd) {}
 };

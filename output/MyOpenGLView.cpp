@@ -75,6 +75,10 @@ public:
     {
         post([mask](MyOpenGLView& v) { v.SetVideoLoss(mask); });
     }
+    void setNetMouseInfo(uint32_t version, int8_t offsetX, int8_t offsetY, uint16_t videoStd) override
+    {
+        post([=](MyOpenGLView& v) { v.setNetMouseInfo(version, offsetX, offsetY, videoStd); });
+    }
 
 private:
     struct Titles {
@@ -264,6 +268,27 @@ void MyOpenGLView::SetRecOnOff(uint16_t mask)
 void MyOpenGLView::SetVideoLoss(uint16_t mask)
 {
     _videoLoss = mask;
+}
+
+void MyOpenGLView::setNetMouseInfo(uint32_t version, int8_t offsetX, int8_t offsetY, uint16_t videoStd)
+{
+    (void)version, (void)offsetX, (void)offsetY, (void)videoStd;
+}
+
+void MyOpenGLView::SetDrawOsd(int8_t code)
+{
+    (void)code;
+}
+
+void MyOpenGLView::SetDrawPlayback(int32_t speed)
+{
+    (void)speed;
+}
+
+void MyOpenGLView::imageFromOpenGLView(const QString& folder)
+{
+    (void)folder;
+    vlog("capture is not available yet");
 }
 
 QString MyOpenGLView::chTitle(int ch) const

@@ -61,6 +61,13 @@ public:
     void SetCovert(uint16_t mask);
     void SetRecOnOff(uint16_t mask);
     void SetVideoLoss(uint16_t mask);
+    void setNetMouseInfo(uint32_t version, int8_t offsetX, int8_t offsetY, uint16_t videoStd);
+
+    // On-screen display groups (EnumDrawOsd 1..5) and the playback label.
+    void SetDrawOsd(int8_t code);
+    void SetDrawPlayback(int32_t speed);
+    // Snapshot of what the view shows into folder.
+    void imageFromOpenGLView(const QString& folder);
 
     // One pass of the frame loop: answers the number of slots taken. With no
     // link attached the queue is left alone.
