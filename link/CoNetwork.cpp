@@ -37,6 +37,8 @@ CoNetwork::~CoNetwork()
 
 void CoNetwork::SetDecoder(int siteModel)
 {
+    stopDecodes();
+    std::unique_lock<std::shared_mutex> lock(m_decoderLock);
     _DecoderV = nullptr;
     _iDecoderV.setKindOfDecoder(siteModel, IDecoder::kMaxCh);
     _DecoderV = _iDecoderV.getDecoderAtIndex(0);
@@ -98,6 +100,7 @@ void CoNetwork::StopThread()
     ucThreadExit = 1;
     if (m_thread.joinable())
         m_thread.join();
+    stopDecodes();
     vlog("stopthread ok");
 }
 

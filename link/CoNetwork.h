@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <thread>
 
 #include "decode/CoDecoder.h"
@@ -57,8 +58,15 @@ public:
 protected:
     // Worker body of the subclass.
     virtual void ThreadHandler() {}
+    // Ends the subclass's decoding outside the worker: queued pictures are
+    // dropped and running ones finished. Called when the worker has stopped
+    // and before the decoder set is rebuilt.
+    virtual void stopDecodes() {}
     bool stopRequested() const { return ucThreadExit.load(std::memory_order_relaxed) != 0; }
+    // Held shared while a video decoder is in use, exclusively while the set
+    // is rebuilt.
     CoDecoder* videoDecoder(int ch) const;
+    mutable std::shared_mutex m_decoderLock;
     void setAuthMasks(uint32_t auth, uint32_t covert);
     // Resolves host for the worker; ends early when the link is told to stop.
     HostLookup::Result lookupHost(const std::string& host, in_addr* out);

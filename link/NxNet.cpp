@@ -37,7 +37,9 @@ std::atomic<int> g_requestAudioCh{0};
 NxNet::NxNet()
     : _recv_buf(new uint8_t[kBufSize]),
       _save_buf(new uint8_t[kBufSize + kBufMargin]()),
-      _sendQ(new uint8_t[kSendQSize]())
+      _sendQ(new uint8_t[kSendQSize]()),
+      m_decodePool([this](DecodePool::Job& job) { decodeJob(job); },
+                   [this](DecodePool::Job& job) { dropJob(job); })
 {
     std::memset(&_netInfo, 0, sizeof _netInfo);
     std::memset(_netInfo.bFirstDecoding, 10, sizeof _netInfo.bFirstDecoding);

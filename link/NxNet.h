@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/CoNetwork.h"
+#include "link/DecodePool.h"
 #include "link/NxLib.h"
 
 // The 1-based channel whose audio is played, 0 for none.
@@ -57,6 +58,9 @@ public:
     static constexpr int kSendQSize = 61440;
     static constexpr int kBufSize = 4194304;
     static constexpr int kBufMargin = 128;  // zeroed tail readable after coded data
+    // Live view: a channel with this many pictures waiting for its decoder
+    // has fallen behind and skips to its next key frame.
+    static constexpr int kLivePendingMax = 3;
 
     NxNet();
     ~NxNet() override;
@@ -113,12 +117,20 @@ public:
     // Pacing clock source (ms); replaced in tests.
     std::function<uint32_t()> pacingClock;
 
+    // Called on a decoding thread before each video frame is decoded (tests).
+    std::function<void(const tagNxPacket& pk)> onDecode;
+    // Waits until every picture handed to the decoding threads is done.
+    void waitDecodesIdle();
+    // Decoding threads; takes effect before the first picture is decoded.
+    void setDecodeThreads(int n);
+
     void discontinuityNet(int8_t unused = 0);
     // Per-channel decode gate (0: waiting for a key frame); worker side.
     uint8_t decodeGate(int ch) const { return _netInfo.bFirstDecoding[ch & 15]; }
 
 protected:
     void ThreadHandler() override;
+    void stopDecodes() override;
 
 private:
     // Parser steps; each answers the receive-buffer bytes it consumed.
@@ -146,6 +158,11 @@ private:
     void unscramble(uint8_t* data, int len);
     bool waitForPacing(int ch);
     tag_FrameV_Orgin* waitForVideoSlot();
+    void dispatchVideo(int ch, bool search);
+    DecodePool::Job* waitForJob();
+    void fallBehind(int ch);
+    void decodeJob(DecodePool::Job& job);
+    void dropJob(DecodePool::Job& job);
 
     void allDataReq(bool all, bool newId);
     void IncreaseDataReq(bool newId);
@@ -161,6 +178,8 @@ private:
     void failConnectionQuietly();
     void applyDiscontinuity();
     std::atomic<bool> m_pendingDiscontinuity{false};
+    // Channels whose queued pictures were dropped; their gates close.
+    std::atomic<uint16_t> m_lostChannels{0};
 
     // Parser state (worker thread only).
     tagNetInfo _netInfo{};
@@ -197,4 +216,7 @@ private:
     std::atomic<int> m_echoCount{0};
     std::atomic<int> m_echoTotal{0};
     mutable std::mutex m_dvrLock;  // guards _dvr copies for the GUI thread
+
+    // Last member: its threads end before anything they use goes.
+    DecodePool m_decodePool;
 };

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <shared_mutex>
 #include <thread>
 
 
@@ -252,44 +253,132 @@ bool NxNet::ProcDvrFrame()
         return true;
     if (search && !waitForPacing(c))
         return true;
-    tag_FrameV_Orgin* slot = waitForVideoSlot();
-    if (!slot)
-        return true;
-    if (_dvr.video_encypt == 1 && _pk.frame_type == 1)
-        unscramble(const_cast<uint8_t*>(_pk.inbuff), _pk.insize);
-    _pk.deinterlace = (_dvr.model == 122 && _pk.w_org == 1920 && _pk.h_org == 1080 && _pk.speed > 15.0f) ? 1 : 0;
-    // FFmpeg reads a little past the coded data; keep that margin zeroed.
-    std::memset(const_cast<uint8_t*>(_pk.inbuff) + _pk.insize, 0, 64);
-
-    CoDecoder* dec = videoDecoder(c);
-    // The picture is converted straight into the slot when it fits.
-    if (dec)
-        dec->setOutputTarget(slot->outbuff, sizeof slot->outbuff);
-    bool got = dec && dec->Decode(&_pk);
-    if (!got && dec && _pk.misc2) {
-        if (auto* h264 = dynamic_cast<CFFmpeg*>(dec))
-            got = h264->DecodeDummy(&_pk);
-    }
-    if (!got)
-        return true;
-    int64_t bytes = int64_t(_pk.w) * _pk.h * 4;
-    if (_pk.w <= 0 || _pk.h <= 0 || _pk.w > 1920 || _pk.h > 1080 || !_pk.outbuff) {
-        vlog("picture size refused (%d x %d)\r\n", _pk.w, _pk.h);
-        return true;
-    }
-    slot->result = _pk.result;
-    slot->time = _pk.time;
-    slot->ch = _pk.ch;
-    slot->now_type = _pk.now_type;
-    slot->add_nal = _pk.add_nal;
-    slot->w = _pk.w;
-    slot->h = _pk.h;
-    slot->outsize = _pk.outsize;
-    slot->evt_rec = _pk.evt_rec;
-    slot->evt_md = _pk.evt_md;
-    slot->evt_ss = _pk.evt_ss;
-    if (_pk.outbuff != slot->outbuff)
-        std::memcpy(slot->outbuff, _pk.outbuff, size_t(std::min<int64_t>(bytes, _pk.outsize > 0 ? _pk.outsize : bytes)));
-    videoQ->putWriteBuffer();
+    dispatchVideo(c, search);
     return true;
+}
+
+// ---------------------------------------------------------------------------
+// Decoding threads
+
+// Hands the frame to the decoding threads with a slot to decode into. In
+// playback the worker waits for a slot and for room as before, which holds
+// the stream back; in live view it never waits: a channel whose decodes pile
+// up, or that finds no free slot, skips to its next key frame.
+void NxNet::dispatchVideo(int c, bool search)
+{
+    if (!videoQ)
+        return;
+    if (!search && m_decodePool.pending(c) >= kLivePendingMax) {
+        fallBehind(c);
+        return;
+    }
+    tag_FrameV_Orgin* slot = search ? waitForVideoSlot() : videoQ->tryGetWriteBuffer();
+    if (!slot) {
+        if (!search)
+            fallBehind(c);
+        return;
+    }
+    DecodePool::Job* job = search ? waitForJob() : m_decodePool.makeJob(_pk);
+    if (!job) {
+        videoQ->cancelWriteBuffer(slot);
+        if (!search)
+            fallBehind(c);
+        return;
+    }
+    job->queue = videoQ;
+    job->slot = slot;
+    tagNxPacket& pk = job->pk;
+    if (_dvr.video_encypt == 1 && pk.frame_type == 1)
+        unscramble(job->data.data(), pk.insize);
+    pk.deinterlace = (_dvr.model == 122 && pk.w_org == 1920 && pk.h_org == 1080 && pk.speed > 15.0f) ? 1 : 0;
+    m_decodePool.submit(job);
+}
+
+DecodePool::Job* NxNet::waitForJob()
+{
+    for (;;) {
+        if (DecodePool::Job* job = m_decodePool.makeJob(_pk))
+            return job;
+        if (stopRequested())
+            return nullptr;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+void NxNet::fallBehind(int c)
+{
+    _netInfo.bFirstDecoding[c] = 0;
+    _netInfo.dropFpsPerCh[c]++;
+}
+
+// On a decoding thread: decodes straight into the job's slot and commits it,
+// or gives the slot back when there is no picture.
+void NxNet::decodeJob(DecodePool::Job& job)
+{
+    tagNxPacket& pk = job.pk;
+    tag_FrameV_Orgin* slot = job.slot;
+    if (onDecode)
+        onDecode(pk);
+    bool got = false;
+    {
+        std::shared_lock<std::shared_mutex> lock(m_decoderLock);
+        CoDecoder* dec = videoDecoder(pk.ch);
+        if (dec) {
+            dec->setOutputTarget(slot->outbuff, sizeof slot->outbuff);
+            got = dec->Decode(&pk);
+            if (!got && pk.misc2) {
+                if (auto* h264 = dynamic_cast<CFFmpeg*>(dec))
+                    got = h264->DecodeDummy(&pk);
+            }
+            dec->setOutputTarget(nullptr, 0);
+        }
+        if (got && (pk.w <= 0 || pk.h <= 0 || pk.w > 1920 || pk.h > 1080 || !pk.outbuff)) {
+            vlog("picture size refused (%d x %d)\r\n", pk.w, pk.h);
+            got = false;
+        }
+        // A picture that did not go straight into the slot is copied once.
+        if (got && pk.outbuff != slot->outbuff) {
+            int64_t bytes = int64_t(pk.w) * pk.h * 4;
+            std::memcpy(slot->outbuff, pk.outbuff, size_t(std::min<int64_t>(bytes, pk.outsize > 0 ? pk.outsize : bytes)));
+        }
+    }
+    if (!got) {
+        job.queue->cancelWriteBuffer(slot);
+        return;
+    }
+    slot->result = pk.result;
+    slot->time = pk.time;
+    slot->ch = pk.ch;
+    slot->now_type = pk.now_type;
+    slot->add_nal = pk.add_nal;
+    slot->w = pk.w;
+    slot->h = pk.h;
+    slot->outsize = pk.outsize;
+    slot->evt_rec = pk.evt_rec;
+    slot->evt_md = pk.evt_md;
+    slot->evt_ss = pk.evt_ss;
+    job.queue->putWriteBuffer(slot);
+}
+
+// A job dropped before it ran gives its slot back.
+void NxNet::dropJob(DecodePool::Job& job)
+{
+    if (job.queue && job.slot)
+        job.queue->cancelWriteBuffer(job.slot);
+}
+
+void NxNet::stopDecodes()
+{
+    if (uint16_t lost = m_decodePool.cancel())
+        m_lostChannels.fetch_or(lost);
+}
+
+void NxNet::waitDecodesIdle()
+{
+    m_decodePool.waitIdle();
+}
+
+void NxNet::setDecodeThreads(int n)
+{
+    m_decodePool.setThreads(n);
 }

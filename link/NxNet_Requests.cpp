@@ -40,6 +40,11 @@ void NxNet::discontinuityNet(int8_t)
 
 void NxNet::applyDiscontinuity()
 {
+    if (uint16_t lost = m_lostChannels.exchange(0)) {
+        for (int ch = 0; ch < 16; ++ch)
+            if (lost & (1u << ch))
+                _netInfo.bFirstDecoding[ch] = 0;
+    }
     if (!m_pendingDiscontinuity.exchange(false))
         return;
     std::memset(_netInfo.bFirstDecoding, 0, sizeof _netInfo.bFirstDecoding);

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -105,8 +106,77 @@ private:
     mutable std::mutex ringLock;
 };
 
-// Video queue: five full-size BGRA pictures.
-class RingBuffer : public SlotQueue<tag_FrameV_Orgin, 5> {};
+// Video queue: pictures decoded on several threads at once. Each producer
+// takes a free slot, fills it outside the lock and commits that slot (or
+// gives it back unfilled); the one consumer takes committed slots in the
+// order they were committed, reads one in place and releases it. A reset
+// drops every committed slot; a slot taken before the reset is neither
+// published nor released into the queue after it, only made free again.
+//
+// Free slots are handed out most recently freed first, so only as many
+// slots are ever touched as are in use at once: slot memory is not cleared
+// at creation and the pages of slots never used stay unallocated.
+class RingBuffer {
+public:
+    // Sixteen channels decoded in parallel, each with a picture in the
+    // consumer's hands and one being decoded, with room to spare.
+    static constexpr int kSlots = 32;
+    static constexpr int capacity() { return kSlots; }
+
+    RingBuffer();
+    RingBuffer(const RingBuffer&) = delete;
+    RingBuffer& operator=(const RingBuffer&) = delete;
+
+    // Producers (any thread).
+    tag_FrameV_Orgin* tryGetWriteBuffer();
+    void putWriteBuffer(tag_FrameV_Orgin* slot);
+    void cancelWriteBuffer(tag_FrameV_Orgin* slot);
+    // For a sole producer: commits the slot it took last.
+    void putWriteBuffer();
+
+    // The consumer (one thread): the oldest committed slot, the same one
+    // until it is released.
+    tag_FrameV_Orgin* tryGetReadBuffer();
+    void putReadBuffer();
+
+    void reset();
+
+    // Committed slots not yet released.
+    int count() const;
+    int freeCount() const;
+    // Pictures committed and released since creation.
+    uint64_t committedCount() const;
+    uint64_t releasedCount() const;
+    // Slot storage, for callers that need its address (tests).
+    tag_FrameV_Orgin* slot(int i) { return &buffers[i]; }
+
+    // Observers, set before the queue is in use: a slot about to be
+    // committed (producer's thread) and about to be released (consumer's).
+    std::function<void(const tag_FrameV_Orgin&)> onCommit;
+    std::function<void(const tag_FrameV_Orgin&)> onRelease;
+
+private:
+    enum class State : uint8_t { Free, Writing, Ready, Reading };
+
+    int indexOf(const tag_FrameV_Orgin* slot) const;
+    void freeSlot(int i);
+    void releaseStaleRead();
+
+    std::unique_ptr<tag_FrameV_Orgin[]> buffers;
+    State state[kSlots] = {};
+    uint64_t slotGeneration[kSlots] = {};
+    int freeStack[kSlots] = {};
+    int freeTop = 0;
+    int ready[kSlots] = {};  // ring of committed slots, oldest first
+    int readyHead = 0;
+    int readyCount = 0;
+    int reading = -1;  // slot in the consumer's hands
+    int lastTaken = -1;
+    uint64_t generation = 0;
+    uint64_t committed = 0;
+    uint64_t released = 0;
+    mutable std::mutex ringLock;
+};
 
 // Audio queue: forty PCM blocks.
 class RingBufferA : public SlotQueue<tag_FrameA_Orgin, 40> {};

@@ -56,6 +56,7 @@ protected:
         h.time = 1700000000;
         h.rate = group == 1 ? 0 : 30;
         feed(testrec::buildMediaFrame(h, coded));
+        net->waitDecodesIdle();
         int n = 0;
         while (videoQ.tryGetReadBuffer()) {
             videoQ.putReadBuffer();
