@@ -6,8 +6,14 @@
 // Streams are made with libx264 at start: 16 channels of 704x480 framed as
 // "BADJ" (group 8) and 16 channels of 1920x1080 framed as "NDAp" (group 11).
 //
+// The link decodes on its pool of threads; each read is let through only
+// once the pictures of the read before are done, so no live frame is skipped
+// and, with one pool thread (the default), the two sides do the same work
+// one picture at a time.
+//
 //   bench_pipeline [--rounds N] [--passes-d1 N] [--passes-hd N] [--read BYTES]
 //                  [--crf-d1 N] [--crf-hd N] [--only d1|hd] [--no-ref] [--no-pipeline]
+//                  [--pool-threads N]
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -19,6 +25,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <sys/resource.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -56,6 +64,7 @@ struct Options {
     bool hd = true;
     bool ref = true;
     bool pipeline = true;
+    int poolThreads = 1;
 };
 
 // One recorded stream: the coded pictures of every channel, the connect
@@ -179,9 +188,17 @@ double threadCpuSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
+// CPU time of the whole process.
+double processCpuSeconds()
+{
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
+}
+
 struct RunResult {
     double seconds = 0;     // wall clock
-    double cpuSeconds = 0;  // CPU time of the decoding thread
+    double cpuSeconds = 0;  // CPU time of the decoding threads
     double consumerCpuSeconds = 0;
     int64_t frames = 0;     // pictures that came out
     int64_t expected = 0;
@@ -271,10 +288,11 @@ private:
 
 // The link as its worker runs it: reads of readSize bytes handed to the
 // parser, which delivers each whole frame through the decoder into the queue.
-RunResult runPipeline(const Recording& r, int passes, size_t readSize)
+RunResult runPipeline(const Recording& r, int passes, size_t readSize, int poolThreads)
 {
     auto q = std::make_unique<RingBuffer>();
     auto net = std::make_unique<NxNet>();
+    net->setDecodeThreads(poolThreads);
     net->setQpointerV(q.get());
     net->SetDecoder(2);
     net->parseReceived(r.connect.data(), int(r.connect.size()));
@@ -285,20 +303,22 @@ RunResult runPipeline(const Recording& r, int passes, size_t readSize)
     RunResult res;
     res.expected = r.framesPerPass() * passes;
     Consumer consumer(*q);
-    const double cpu0 = threadCpuSeconds();
+    const double cpu0 = processCpuSeconds();
     const auto t0 = Clock::now();
     for (int p = 0; p < passes; ++p) {
         for (size_t off = 0; off < r.media.size(); off += readSize) {
             const size_t n = std::min(readSize, r.media.size() - off);
             net->parseReceived(r.media.data() + off, int(n));
+            net->waitDecodesIdle();
         }
     }
-    const double workerCpu = threadCpuSeconds() - cpu0;
     // The last picture is in the queue; wait for the consumer to take it.
     const auto deadline = Clock::now() + std::chrono::seconds(10);
     while (consumer.taken() < res.expected && Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::microseconds(50));
     consumer.stop();
+    // Worker and decoding threads: the process less the consumer.
+    const double workerCpu = processCpuSeconds() - cpu0 - consumer.cpuSeconds();
     res.frames = consumer.taken();
     res.seconds = std::chrono::duration<double>(std::max(consumer.lastTaken(), t0) - t0).count();
     res.cpuSeconds = workerCpu;
@@ -318,7 +338,7 @@ double median(std::vector<double> v)
 
 void printRun(int round, const char* what, const RunResult& r)
 {
-    std::printf("  round %d  %-28s %8.1f frames/s %7.3f ms/frame  (decoding thread CPU %6.3f ms/frame; %lld of "
+    std::printf("  round %d  %-28s %8.1f frames/s %7.3f ms/frame  (decoding threads CPU %6.3f ms/frame; %lld of "
                 "%lld pictures",
                 round, what, r.fps(), r.fps() > 0 ? 1000.0 / r.fps() : 0.0, r.cpuMsPerFrame(), (long long)r.frames,
                 (long long)r.expected);
@@ -327,8 +347,8 @@ void printRun(int round, const char* what, const RunResult& r)
     std::printf(")\n");
 }
 
-// Rounds alternate between the two, so that a change in machine load hits
-// both; the ratio is taken per round and its median reported.
+// Rounds alternate which of the two runs first, so that a change in machine
+// load hits both; the ratio is taken per round and its median reported.
 void benchRecording(const Recording& r, int passes, const Options& opt)
 {
     std::printf("\n%s: %d channels of %dx%d, group %d, %d pictures per channel, %.1f MiB per pass, "
@@ -340,18 +360,25 @@ void benchRecording(const Recording& r, int passes, const Options& opt)
     std::vector<double> refFps, ourFps, refCpu, ourCpu, ratio, cpuRatio;
     for (int round = 1; round <= opt.rounds; ++round) {
         RunResult a, b;
-        if (opt.ref) {
+        auto reference = [&] {
             a = runReference(r, passes);
             refFps.push_back(a.fps());
             refCpu.push_back(a.cpuMsPerFrame());
             printRun(round, "FFmpeg decode + sws_scale", a);
-        }
-        if (opt.pipeline) {
-            b = runPipeline(r, passes, opt.readSize);
+        };
+        auto pipeline = [&] {
+            b = runPipeline(r, passes, opt.readSize, opt.poolThreads);
             ourFps.push_back(b.fps());
             ourCpu.push_back(b.cpuMsPerFrame());
             printRun(round, "NxNet -> video queue", b);
-        }
+        };
+        const bool referenceFirst = round % 2 == 1;
+        if (opt.ref && referenceFirst)
+            reference();
+        if (opt.pipeline)
+            pipeline();
+        if (opt.ref && !referenceFirst)
+            reference();
         if (a.fps() > 0 && b.fps() > 0) {
             ratio.push_back(b.fps() / a.fps());
             cpuRatio.push_back(a.cpuMsPerFrame() / b.cpuMsPerFrame());
@@ -360,7 +387,7 @@ void benchRecording(const Recording& r, int passes, const Options& opt)
     }
     auto line = [](const char* what, double fps, double cpu) {
         if (fps > 0)
-            std::printf("  median   %-28s %8.1f frames/s %7.3f ms/frame  (decoding thread CPU %6.3f ms/frame)\n", what, fps,
+            std::printf("  median   %-28s %8.1f frames/s %7.3f ms/frame  (decoding threads CPU %6.3f ms/frame)\n", what, fps,
                         1000.0 / fps, cpu);
     };
     line("FFmpeg decode + sws_scale", median(refFps), median(refCpu));
@@ -396,10 +423,12 @@ Options parseOptions(int argc, char** argv)
             o.ref = false;
         else if (a == "--no-pipeline")
             o.pipeline = false;
+        else if (a == "--pool-threads")
+            o.poolThreads = std::clamp(next(o.poolThreads), 1, 16);
         else {
             std::fprintf(stderr,
                          "usage: %s [--rounds N] [--passes-d1 N] [--passes-hd N] [--read BYTES] "
-                         "[--crf-d1 N] [--crf-hd N] [--only d1|hd] [--no-ref] [--no-pipeline]\n",
+                         "[--crf-d1 N] [--crf-hd N] [--only d1|hd] [--no-ref] [--no-pipeline] [--pool-threads N]\n",
                          argv[0]);
             std::exit(2);
         }

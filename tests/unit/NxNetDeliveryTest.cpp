@@ -5,9 +5,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <string>
+#include <vector>
 
 #include "LinkTestUtil.h"
 #include "link/NxNet.h"
@@ -64,6 +68,57 @@ protected:
         }
         return n;
     }
+    // Sends one frame without waiting for its decode.
+    void send(int ch, FrameType type, const Bytes& coded, uint32_t time, int reqId = 0, int nowType = 0)
+    {
+        MediaHeader h;
+        h.group = 8;
+        h.channel = ch;
+        h.frameType = type;
+        h.requestId = reqId;
+        h.nowType = nowType;
+        h.time = time;
+        h.rate = 30;
+        feed(testrec::buildMediaFrame(h, coded));
+    }
+    // Times of the pictures in the queue, oldest first; the queue is emptied.
+    std::vector<uint32_t> pictures()
+    {
+        net->waitDecodesIdle();
+        std::vector<uint32_t> times;
+        while (tag_FrameV_Orgin* f = videoQ.tryGetReadBuffer()) {
+            times.push_back(f->time);
+            videoQ.putReadBuffer();
+        }
+        return times;
+    }
+    // Holds every decode in onDecode until release().
+    void holdDecodes()
+    {
+        net->onDecode = [this](const tagNxPacket& pk) {
+            std::unique_lock<std::mutex> lock(holdLock);
+            decoded.push_back(pk.time);
+            holdCv.notify_all();
+            holdCv.wait(lock, [this] { return !holding; });
+        };
+    }
+    void waitDecodeStarted(size_t n)
+    {
+        std::unique_lock<std::mutex> lock(holdLock);
+        holdCv.wait(lock, [&] { return decoded.size() >= n; });
+    }
+    void release()
+    {
+        std::lock_guard<std::mutex> lock(holdLock);
+        holding = false;
+        holdCv.notify_all();
+    }
+    std::vector<uint32_t> decodedTimes()
+    {
+        std::lock_guard<std::mutex> lock(holdLock);
+        return decoded;
+    }
+
     const testrec::H264Clip& clip()
     {
         testrec::ClipSpec spec;
@@ -77,6 +132,10 @@ protected:
     std::unique_ptr<NxNet> net;
     LogSink old;
     std::string log;
+    std::mutex holdLock;
+    std::condition_variable holdCv;
+    bool holding = true;
+    std::vector<uint32_t> decoded;
 };
 
 TEST_F(Delivery, F3StreamDecodesNineFramesAfterEachKeyFrame)
@@ -181,6 +240,144 @@ TEST_F(Delivery, SpeedChangeDuringAHoldReleasesTheFrameAndStepsGrantFrames)
     net->setSocketForTest(-1, false);
     close(fds[0]);
     close(fds[1]);
+}
+
+// Live view: a channel whose decodes pile up skips to its next key frame;
+// the pictures already handed over still come, in order, and the next one
+// after the skip is the key frame.
+TEST_F(Delivery, LiveChannelBehindItsDecoderSkipsToItsNextKeyFrame)
+{
+    open(1);
+    net->setDecodeThreads(1);
+    holdDecodes();
+    const auto& f = clip().frames();
+    send(0, FrameType::Key, f[0].data, 1);
+    waitDecodeStarted(1);
+    for (uint32_t t = 2; t <= NxNet::kLivePendingMax; ++t)
+        send(0, FrameType::Other, f[t - 1].data, t);
+    // Channel 1 is not held back by channel 0.
+    send(1, FrameType::Key, f[0].data, 50);
+    EXPECT_NE(net->decodeGate(0), 0);
+    send(0, FrameType::Other, f[3].data, 10);  // one too many: skip
+    EXPECT_EQ(net->decodeGate(0), 0);
+    send(0, FrameType::Other, f[4].data, 11);
+    release();
+    std::vector<uint32_t> got = pictures();
+    std::vector<uint32_t> ch0, want;
+    for (uint32_t t : got)
+        if (t != 50)
+            ch0.push_back(t);
+    for (uint32_t t = 1; t <= NxNet::kLivePendingMax; ++t)
+        want.push_back(t);
+    EXPECT_EQ(ch0, want);
+    EXPECT_EQ(std::count(got.begin(), got.end(), 50u), 1);
+    send(0, FrameType::Other, f[5].data, 12);
+    send(0, FrameType::Key, f[0].data, 13);
+    EXPECT_EQ(pictures(), std::vector<uint32_t>{13});
+    std::vector<uint32_t> seen = decodedTimes();
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), 10u) + std::count(seen.begin(), seen.end(), 11u) +
+                  std::count(seen.begin(), seen.end(), 12u),
+              0);
+}
+
+// Live view: a channel that finds every slot taken skips to its next key
+// frame instead of waiting for the view.
+TEST_F(Delivery, LiveChannelFindingNoFreeSlotSkipsToItsNextKeyFrame)
+{
+    open(1);
+    const auto& f = clip().frames();
+    send(0, FrameType::Key, f[0].data, 1);
+    EXPECT_EQ(pictures(), std::vector<uint32_t>{1});
+    std::vector<tag_FrameV_Orgin*> held;
+    while (tag_FrameV_Orgin* s = videoQ.tryGetWriteBuffer())
+        held.push_back(s);
+    send(0, FrameType::Other, f[1].data, 2);
+    EXPECT_EQ(net->decodeGate(0), 0);
+    for (tag_FrameV_Orgin* s : held)
+        videoQ.cancelWriteBuffer(s);
+    send(0, FrameType::Other, f[2].data, 3);
+    send(0, FrameType::Key, f[0].data, 4);
+    send(0, FrameType::Other, f[1].data, 5);
+    EXPECT_EQ(pictures(), (std::vector<uint32_t>{4, 5}));
+}
+
+// Playback keeps its back-pressure: with no free slot the worker waits and
+// drops nothing; telling the link to stop ends the wait.
+TEST_F(Delivery, PlaybackWaitsForAFreeSlot)
+{
+    open(1);
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    net->setSocketForTest(fds[0], true);
+    net->RequestSearch(0, 1700000000);
+    net->PlaySpeed(1024);  // unpaced
+    const int id = net->requestId();
+    const auto& f = clip().frames();
+    std::vector<tag_FrameV_Orgin*> held;
+    while (tag_FrameV_Orgin* s = videoQ.tryGetWriteBuffer())
+        held.push_back(s);
+    std::atomic<bool> done{false};
+    std::thread sender([&] {
+        send(0, FrameType::Key, f[0].data, 1, id, 1);
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(done.load());
+    videoQ.cancelWriteBuffer(held.back());
+    held.pop_back();
+    sender.join();
+    EXPECT_EQ(pictures(), std::vector<uint32_t>{1});
+    EXPECT_NE(net->decodeGate(0), 0);
+
+    held.push_back(videoQ.tryGetWriteBuffer());
+    std::thread stopped([&] { send(0, FrameType::Other, f[1].data, 2, id, 1); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    net->StopThread();
+    stopped.join();
+    for (tag_FrameV_Orgin* s : held)
+        videoQ.cancelWriteBuffer(s);
+    EXPECT_TRUE(pictures().empty());
+    net->setSocketForTest(-1, false);
+    close(fds[0]);
+    close(fds[1]);
+}
+
+// Stopping the link drops the queued decodes and waits for the running one;
+// the channel that lost pictures waits for a key frame. A slot taken before
+// the queue's reset is not shown after it.
+TEST_F(Delivery, StopAndResetWithDecodesInFlight)
+{
+    open(1);
+    net->setDecodeThreads(1);
+    holdDecodes();
+    const auto& f = clip().frames();
+    send(0, FrameType::Key, f[0].data, 1);
+    send(0, FrameType::Other, f[1].data, 2);
+    send(0, FrameType::Other, f[2].data, 3);
+    waitDecodeStarted(1);
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        release();
+    });
+    net->StopThread();
+    releaser.join();
+    EXPECT_EQ(decodedTimes(), std::vector<uint32_t>{1});
+    EXPECT_EQ(videoQ.freeCount(), RingBuffer::capacity() - 1);
+    EXPECT_EQ(pictures(), std::vector<uint32_t>{1});
+    send(0, FrameType::Other, f[3].data, 4);
+    EXPECT_EQ(net->decodeGate(0), 0);
+
+    // A fresh link: its held decode commits after the queue was reset.
+    open(1);
+    holding = true;
+    decoded.clear();
+    holdDecodes();
+    send(0, FrameType::Key, f[0].data, 7);
+    waitDecodeStarted(1);
+    videoQ.reset();
+    release();
+    EXPECT_TRUE(pictures().empty());
+    EXPECT_EQ(videoQ.freeCount(), RingBuffer::capacity());
 }
 
 // Pacing: the clock is passed in, so every release time is exact.
