@@ -138,7 +138,9 @@ int CFFmpeg::InitDecoder(unsigned kind)
     _pFrameDec = av_frame_alloc();
     _pFrameRecv = av_frame_alloc();
     _pkt = av_packet_alloc();
-    _buffer = static_cast<uint8_t*>(av_mallocz(kOutBytes + kPadding));
+    // Not cleared: pictures usually go straight into a queue slot, and the
+    // pages of this buffer are only mapped once a picture is written here.
+    _buffer = static_cast<uint8_t*>(av_malloc(kOutBytes + kPadding));
     if (!_pFrameDec || !_pFrameRecv || !_pkt || !_buffer) {
         release();
         return -1;

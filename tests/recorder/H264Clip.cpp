@@ -6,6 +6,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -17,7 +18,8 @@ namespace testrec {
 bool ClipSpec::operator==(const ClipSpec& o) const
 {
     return width == o.width && height == o.height && fps == o.fps && gop == o.gop && colour.r == o.colour.r &&
-           colour.g == o.colour.g && colour.b == o.colour.b && fixedParameterSets == o.fixedParameterSets;
+           colour.g == o.colour.g && colour.b == o.colour.b && fixedParameterSets == o.fixedParameterSets &&
+           content == o.content && bitrateKbps == o.bitrateKbps;
 }
 
 namespace {
@@ -77,9 +79,13 @@ std::unique_ptr<AVCodecContext, CodecDeleter> openEncoder(const ClipSpec& s, std
     av_dict_set(&opts, "preset", "veryfast", 0);
     av_dict_set(&opts, "profile", "baseline", 0);
     // The PPS tools match the fixed pair clients hold for "NDAV" streams.
+    // A bit rate is held over every second of the loop.
+    const std::string k = std::to_string(s.bitrateKbps);
+    const std::string rate = s.bitrateKbps > 0 ? "bitrate=" + k + ":vbv-maxrate=" + k + ":vbv-bufsize=" + k : "qp=24";
     const std::string params = "log=-1:threads=1:ref=1:bframes=0:scenecut=0:keyint=" + std::to_string(s.gop) +
                                ":min-keyint=" + std::to_string(s.gop) +
-                               ":psy=0:chroma-qp-offset=2:constrained-intra=1:deblock=0,0:qp=24:repeat-headers=1";
+                               ":psy=0:chroma-qp-offset=2:constrained-intra=1:deblock=0,0:" + rate +
+                               ":repeat-headers=1";
     av_dict_set(&opts, "x264-params", params.c_str(), 0);
     const int rc = avcodec_open2(ctx.get(), codec, &opts);
     av_dict_free(&opts);
@@ -98,6 +104,30 @@ void fillSolid(AVFrame* f, Yuv c)
         std::memset(f->data[1] + y * f->linesize[1], c.u, size_t(f->width / 2));
         std::memset(f->data[2] + y * f->linesize[2], c.v, size_t(f->width / 2));
     }
+}
+
+// Picture i of the moving scene: diagonal stripes panning across a
+// gradient, a bright box crossing the picture and a little sensor noise.
+void fillMoving(AVFrame* f, int i)
+{
+    uint32_t seed = uint32_t(i) * 2654435761u + 1;
+    const int box = std::max(16, f->height / 5);
+    const int bx = (i * f->width / 60) % std::max(1, f->width - box);
+    const int by = (i * f->height / 90) % std::max(1, f->height - box);
+    for (int y = 0; y < f->height; ++y) {
+        uint8_t* row = f->data[0] + y * f->linesize[0];
+        for (int x = 0; x < f->width; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const bool inBox = x >= bx && x < bx + box && y >= by && y < by + box;
+            const int base = inBox ? 210 : 48 + (y * 64 / f->height) + ((x + 2 * y + 4 * i) & 63);
+            row[x] = uint8_t(base + int(seed >> 29) - 4);
+        }
+    }
+    for (int y = 0; y < f->height / 2; ++y)
+        for (int x = 0; x < f->width / 2; ++x) {
+            f->data[1][y * f->linesize[1] + x] = uint8_t(112 + ((x + i) & 31));
+            f->data[2][y * f->linesize[2] + x] = uint8_t(144 - ((y + 2 * i) & 31));
+        }
 }
 
 // Pictures without SEI: parameter sets and slices only.
@@ -161,7 +191,8 @@ void H264Clip::encode()
         error_ = "frame allocation failed";
         return;
     }
-    fillSolid(frame.get(), toYuv(spec_.colour));
+    if (spec_.content == ClipContent::Solid)
+        fillSolid(frame.get(), toYuv(spec_.colour));
     const int total = 2 * spec_.gop;
     auto drain = [&] {
         while (avcodec_receive_packet(ctx.get(), pkt.get()) == 0) {
@@ -170,6 +201,13 @@ void H264Clip::encode()
         }
     };
     for (int i = 0; i < total; ++i) {
+        if (spec_.content == ClipContent::Moving) {
+            if (av_frame_make_writable(frame.get()) < 0) {
+                error_ = "frame allocation failed";
+                return;
+            }
+            fillMoving(frame.get(), i);
+        }
         frame->pts = i;
         if (avcodec_send_frame(ctx.get(), frame.get()) < 0) {
             error_ = "encoding failed";

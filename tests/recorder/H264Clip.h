@@ -1,7 +1,8 @@
 #pragma once
-// A short loop of real H.264 pictures of one solid colour, made with
-// libavcodec's libx264 encoder (Baseline, one slice per picture, an IDR
-// every `gop` pictures, two GOPs long, so the loop can repeat forever).
+// A short loop of real H.264 pictures, made with libavcodec's libx264
+// encoder (Baseline, one slice per picture, an IDR every `gop` pictures, two
+// GOPs long, so the loop can repeat forever): one solid colour, or a moving,
+// detailed scene that costs a decoder what a camera's picture does.
 
 #include <cstdint>
 #include <memory>
@@ -18,12 +19,19 @@ struct EncodedFrame {
     bool key = false;
 };
 
+enum class ClipContent {
+    Solid,   // the colour over the whole picture
+    Moving,  // panning stripes, a moving box and sensor noise; colour unused
+};
+
 struct ClipSpec {
     int width = 352;
     int height = 240;
     int fps = 10;
     int gop = 5;
     Rgb colour;
+    ClipContent content = ClipContent::Solid;
+    int bitrateKbps = 0;  // 0: constant quality
     // Strip the parameter sets and rewrite the slices for the fixed pair a
     // client puts in front of "NDAV" frames (only for the six sizes it has).
     bool fixedParameterSets = false;

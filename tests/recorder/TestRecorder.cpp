@@ -1,6 +1,7 @@
 #include "recorder/TestRecorder.h"
 
 #include <netinet/in.h>
+#include <pthread.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -61,6 +62,8 @@ struct TestRecorder::Session {
         std::shared_ptr<const H264Clip> clip;
         size_t index = 0;
         bool needKey = true;
+        uint32_t sequence = 0;       // live frames sent, for sequence times
+        Clock::time_point next{};    // spread schedule
     };
     std::array<Stream, 16> streams;
     std::unique_ptr<AudioSource> audio;
@@ -108,6 +111,16 @@ void TestRecorder::stop()
     if (wakeFd_ >= 0)
         close(wakeFd_);
     listenFd_ = wakeFd_ = -1;
+}
+
+double TestRecorder::cpuSeconds() const
+{
+    clockid_t id;
+    timespec ts{};
+    if (!thread_.joinable() || pthread_getcpuclockid(const_cast<std::thread&>(thread_).native_handle(), &id) != 0 ||
+        clock_gettime(id, &ts) != 0)
+        return 0;
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
 RecorderConfig TestRecorder::config() const
@@ -393,6 +406,14 @@ int TestRecorder::nextPollMs(const Session& s) const
         return 20;
     const auto now = Clock::now();
     auto next = std::min({s.nextEcho, s.nextVideo, s.nextAudio});
+    if (config().spreadChannels) {
+        // Woken no earlier than due, so the thread does not spin.
+        for (const auto& st : s.streams)
+            if (st.next > now)
+                next = std::min(next, st.next);
+        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(next - now).count();
+        return int(std::clamp<long long>((us + 999) / 1000, 0, 10));
+    }
     const auto ms = std::chrono::duration_cast<milliseconds>(next - now).count();
     return int(std::clamp<long long>(ms, 0, 10));
 }
@@ -470,9 +491,15 @@ void TestRecorder::handleLogin(Session& s, const ReceivedCommand& c)
 
 void TestRecorder::restartStreams(Session& s)
 {
-    for (auto& st : s.streams) {
+    const RecorderConfig cfg = config();
+    const auto now = Clock::now();
+    const auto period = std::chrono::microseconds(1000000 / std::clamp(cfg.fps, 1, 60));
+    const int n = std::max(1, clampChannels(cfg.channels));
+    for (size_t ch = 0; ch < s.streams.size(); ++ch) {
+        auto& st = s.streams[ch];
         st.index = 0;
         st.needKey = true;
+        st.next = now + period * int(ch % size_t(n)) / n;
     }
 }
 
@@ -626,7 +653,11 @@ static ClipSpec clipSpecFor(const RecorderConfig& cfg, int ch)
     spec.height = cfg.height;
     spec.fps = std::clamp(cfg.fps, 1, 60);
     spec.gop = std::clamp(cfg.gop, 1, 250);
-    spec.colour = channelColour(ch);
+    spec.content = cfg.content;
+    spec.bitrateKbps = std::max(cfg.bitrateKbps, 0);
+    // Every channel shows the same moving scene.
+    if (cfg.content == ClipContent::Solid)
+        spec.colour = channelColour(ch);
     spec.fixedParameterSets = g == 7 || g == 10;
     return spec;
 }
@@ -684,6 +715,8 @@ void TestRecorder::sendVideoFrame(Session& s, int ch, const RecorderConfig& cfg,
         return;
 
     MediaHeader h = headerFor(ch, f.key ? FrameType::Key : FrameType::Other);
+    if (cfg.sequenceTimes && nowType == 0)
+        time = stream.sequence + 1;
     h.time = time;
     h.nowType = nowType;
     h.seq = s.seq++;
@@ -698,17 +731,42 @@ void TestRecorder::sendVideoFrame(Session& s, int ch, const RecorderConfig& cfg,
         withStatus([](RecorderStatus& r) { ++r.skippedFrames; });
         return;
     }
+    if (cfg.onVideoWrite)
+        cfg.onVideoWrite(ch, time);
     if (!writeLocked(frame.data(), frame.size(), kWriteBudget)) {
         dropClient_ = true;
         return;
     }
     stream.needKey = false;
+    if (nowType == 0)
+        ++stream.sequence;
     withStatus([ch](RecorderStatus& r) { ++r.videoFrames[size_t(ch)]; });
+}
+
+// Each live channel on its own schedule at the exact frame rate; a channel
+// that fell more than a period behind starts again from now.
+void TestRecorder::tickSpreadVideo(Session& s, const RecorderConfig& cfg)
+{
+    const auto now = Clock::now();
+    const auto period = std::chrono::microseconds(1000000 / std::clamp(cfg.fps, 1, 60));
+    const RecorderStatus st = status();
+    for (int ch = 0; ch < clampChannels(cfg.channels); ++ch) {
+        auto& stream = s.streams[size_t(ch)];
+        if (now < stream.next)
+            continue;
+        stream.next = now - stream.next > period ? now + period : stream.next + period;
+        if (bitSet(st.liveMask, ch))
+            sendVideoFrame(s, ch, cfg, uint32_t(std::time(nullptr)), 0);
+    }
 }
 
 void TestRecorder::tickVideo(Session& s)
 {
     const RecorderConfig cfg = config();
+    if (cfg.spreadChannels && cfg.streamVideo && s.group != 0 && status().play == PlayState::Live) {
+        tickSpreadVideo(s, cfg);
+        return;
+    }
     const auto now = Clock::now();
     if (now < s.nextVideo)
         return;

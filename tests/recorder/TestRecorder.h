@@ -77,6 +77,15 @@ struct RecorderConfig {
     int width = 352, height = 240;  // "NDAV"/"NDAv" need 704x480, 704x240, 352x240, 704x576, 704x288 or 352x288
     int fps = 10;
     int gop = 5;
+    ClipContent content = ClipContent::Solid;
+    int bitrateKbps = 0;  // 0: constant quality
+    // Live channels each keep their own exact schedule, spread over the
+    // frame period, instead of all sending at once every period.
+    bool spreadChannels = false;
+    // Live frames carry a count per channel, from 1, as their time.
+    bool sequenceTimes = false;
+    // Called on the recorder's thread just before a video frame is written.
+    std::function<void(int ch, uint32_t time)> onVideoWrite;
     bool streamVideo = true;
     bool streamAudio = true;
     Bytes audioPayload;  // when set, sent as every audio frame's coded data
@@ -126,6 +135,8 @@ public:
     // Closes every socket and joins the thread; safe with a client connected.
     void stop();
     bool running() const { return thread_.joinable(); }
+    // CPU time the recorder's thread has used so far.
+    double cpuSeconds() const;
     uint16_t port() const { return port_; }
 
     RecorderConfig config() const;
@@ -196,6 +207,7 @@ private:
     void tick(Session& s);
     void tickEcho(Session& s);
     void tickVideo(Session& s);
+    void tickSpreadVideo(Session& s, const RecorderConfig& cfg);
     void tickAudio(Session& s);
     void sendVideoFrame(Session& s, int ch, const RecorderConfig& cfg, uint32_t time, int nowType);
     int nextPollMs(const Session& s) const;

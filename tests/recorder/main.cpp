@@ -27,6 +27,9 @@ void usage()
         "  --fps N             frames per second per channel (default 10)\n"
         "  --size WxH          picture size (default 352x240)\n"
         "  --gop N             pictures per key frame (default 5)\n"
+        "  --moving            a moving, detailed scene instead of solid colours\n"
+        "  --bitrate KBPS      video bit rate per channel (default: constant quality)\n"
+        "  --spread            each channel on its own schedule, spread over the frame period\n"
         "  --scramble          scramble key frames\n"
         "  --v1                send V1 command frames (default V2)\n"
         "  --short-answer      send the 272-byte connect answer\n"
@@ -67,6 +70,7 @@ bool applyValue(const std::string& opt, const char* value, testrec::RecorderConf
                   : opt == "--fps"            ? &c.fps
                   : opt == "--gop"            ? &c.gop
                   : opt == "--echo"           ? &c.echoIntervalMs
+                  : opt == "--bitrate"        ? &c.bitrateKbps
                                               : nullptr;
     return target && parseInt(value, *target);
 }
@@ -81,6 +85,10 @@ bool applyFlag(const std::string& opt, testrec::RecorderConfig& c, bool& quiet)
         c.connectAnswerSize = 272;
     else if (opt == "--quiet")
         quiet = true;
+    else if (opt == "--moving")
+        c.content = testrec::ClipContent::Moving;
+    else if (opt == "--spread")
+        c.spreadChannels = true;
     else
         return false;
     return true;
