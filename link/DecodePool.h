@@ -14,8 +14,8 @@ class RingBuffer;
 struct tag_FrameV_Orgin;
 
 // The decoding threads of one link. Each job is one coded picture of one
-// channel with its own copy of the coded bytes and the queue slot it is to
-// be decoded into. Jobs of one channel run one at a time, in the order they
+// channel with its own copy of the coded bytes and the queue it is to be
+// decoded into. Jobs of one channel run one at a time, in the order they
 // were submitted; jobs of different channels run in parallel, the channels
 // taking turns. Threads start with the first job.
 class DecodePool {
@@ -33,7 +33,7 @@ public:
         tagNxPacket pk;  // inbuff points into data
         std::vector<uint8_t> data;
         RingBuffer* queue = nullptr;
-        tag_FrameV_Orgin* slot = nullptr;
+        tag_FrameV_Orgin* slot = nullptr;  // taken ahead, or when the decode starts
         size_t bytes = 0;
         Job* next = nullptr;
     };

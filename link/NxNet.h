@@ -60,7 +60,7 @@ public:
     static constexpr int kBufMargin = 128;  // zeroed tail readable after coded data
     // Live view: a channel with this many pictures waiting for its decoder
     // has fallen behind and skips to its next key frame.
-    static constexpr int kLivePendingMax = 3;
+    static constexpr int kLivePendingMax = 5;
 
     NxNet();
     ~NxNet() override;
@@ -180,6 +180,9 @@ private:
     std::atomic<bool> m_pendingDiscontinuity{false};
     // Channels whose queued pictures were dropped; their gates close.
     std::atomic<uint16_t> m_lostChannels{0};
+    // Decoding side of the same: such a channel's queued pictures are
+    // dropped until its next key frame.
+    std::atomic<bool> m_decodeWaitsKey[16] = {};
 
     // Parser state (worker thread only).
     tagNetInfo _netInfo{};

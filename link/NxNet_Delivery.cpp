@@ -260,27 +260,28 @@ bool NxNet::ProcDvrFrame()
 // ---------------------------------------------------------------------------
 // Decoding threads
 
-// Hands the frame to the decoding threads with a slot to decode into. In
-// playback the worker waits for a slot and for room as before, which holds
-// the stream back; in live view it never waits: a channel whose decodes pile
-// up, or that finds no free slot, skips to its next key frame.
+// Hands the frame to the decoding threads. In playback the worker first
+// waits for a slot to decode into and for room, as before, which holds the
+// stream back. In live view it never waits: a channel whose decodes pile up,
+// or that finds no free slot, skips to its next key frame; a live picture
+// takes its slot only when its decode starts.
 void NxNet::dispatchVideo(int c, bool search)
 {
     if (!videoQ)
         return;
-    if (!search && m_decodePool.pending(c) >= kLivePendingMax) {
+    tag_FrameV_Orgin* slot = nullptr;
+    if (search) {
+        slot = waitForVideoSlot();
+        if (!slot)
+            return;
+    } else if (m_decodePool.pending(c) >= kLivePendingMax || videoQ->freeCount() == 0) {
         fallBehind(c);
-        return;
-    }
-    tag_FrameV_Orgin* slot = search ? waitForVideoSlot() : videoQ->tryGetWriteBuffer();
-    if (!slot) {
-        if (!search)
-            fallBehind(c);
         return;
     }
     DecodePool::Job* job = search ? waitForJob() : m_decodePool.makeJob(_pk);
     if (!job) {
-        videoQ->cancelWriteBuffer(slot);
+        if (slot)
+            videoQ->cancelWriteBuffer(slot);
         if (!search)
             fallBehind(c);
         return;
@@ -316,6 +317,23 @@ void NxNet::fallBehind(int c)
 void NxNet::decodeJob(DecodePool::Job& job)
 {
     tagNxPacket& pk = job.pk;
+    const int c = pk.ch;
+    // A channel that lost a picture here decodes nothing until a key frame.
+    if (pk.frame_type == 1)
+        m_decodeWaitsKey[c] = false;
+    if (m_decodeWaitsKey[c]) {
+        dropJob(job);
+        return;
+    }
+    if (!job.slot) {
+        job.slot = job.queue->tryGetWriteBuffer();
+        if (!job.slot) {
+            // The view is behind: the channel skips to its next key frame.
+            m_decodeWaitsKey[c] = true;
+            m_lostChannels.fetch_or(uint16_t(1u << c));
+            return;
+        }
+    }
     tag_FrameV_Orgin* slot = job.slot;
     if (onDecode)
         onDecode(pk);
@@ -369,8 +387,11 @@ void NxNet::dropJob(DecodePool::Job& job)
 
 void NxNet::stopDecodes()
 {
-    if (uint16_t lost = m_decodePool.cancel())
-        m_lostChannels.fetch_or(lost);
+    uint16_t lost = m_decodePool.cancel();
+    for (int ch = 0; ch < 16; ++ch)
+        if (lost & (1u << ch))
+            m_decodeWaitsKey[ch] = true;
+    m_lostChannels.fetch_or(lost);
 }
 
 void NxNet::waitDecodesIdle()

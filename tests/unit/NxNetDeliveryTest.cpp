@@ -258,9 +258,10 @@ TEST_F(Delivery, LiveChannelBehindItsDecoderSkipsToItsNextKeyFrame)
     // Channel 1 is not held back by channel 0.
     send(1, FrameType::Key, f[0].data, 50);
     EXPECT_NE(net->decodeGate(0), 0);
-    send(0, FrameType::Other, f[3].data, 10);  // one too many: skip
+    const size_t k = NxNet::kLivePendingMax;
+    send(0, FrameType::Other, f[k].data, 10);  // one too many: skip
     EXPECT_EQ(net->decodeGate(0), 0);
-    send(0, FrameType::Other, f[4].data, 11);
+    send(0, FrameType::Other, f[k + 1].data, 11);
     release();
     std::vector<uint32_t> got = pictures();
     std::vector<uint32_t> ch0, want;
@@ -271,7 +272,7 @@ TEST_F(Delivery, LiveChannelBehindItsDecoderSkipsToItsNextKeyFrame)
         want.push_back(t);
     EXPECT_EQ(ch0, want);
     EXPECT_EQ(std::count(got.begin(), got.end(), 50u), 1);
-    send(0, FrameType::Other, f[5].data, 12);
+    send(0, FrameType::Other, f[k + 2].data, 12);
     send(0, FrameType::Key, f[0].data, 13);
     EXPECT_EQ(pictures(), std::vector<uint32_t>{13});
     std::vector<uint32_t> seen = decodedTimes();
@@ -280,11 +281,13 @@ TEST_F(Delivery, LiveChannelBehindItsDecoderSkipsToItsNextKeyFrame)
               0);
 }
 
-// Live view: a channel that finds every slot taken skips to its next key
-// frame instead of waiting for the view.
+// Live view: a channel that finds every slot taken, when its frame arrives
+// or when its decode starts, skips to its next key frame instead of waiting
+// for the view.
 TEST_F(Delivery, LiveChannelFindingNoFreeSlotSkipsToItsNextKeyFrame)
 {
     open(1);
+    net->setDecodeThreads(1);
     const auto& f = clip().frames();
     send(0, FrameType::Key, f[0].data, 1);
     EXPECT_EQ(pictures(), std::vector<uint32_t>{1});
@@ -299,6 +302,25 @@ TEST_F(Delivery, LiveChannelFindingNoFreeSlotSkipsToItsNextKeyFrame)
     send(0, FrameType::Key, f[0].data, 4);
     send(0, FrameType::Other, f[1].data, 5);
     EXPECT_EQ(pictures(), (std::vector<uint32_t>{4, 5}));
+
+    // The slots run out while pictures wait for the decoder: the first one
+    // finds none, the rest of the channel's pictures are dropped with it.
+    holdDecodes();
+    send(1, FrameType::Key, f[0].data, 20);
+    waitDecodeStarted(1);
+    send(0, FrameType::Other, f[2].data, 6);
+    send(0, FrameType::Other, f[3].data, 7);
+    while (tag_FrameV_Orgin* s = videoQ.tryGetWriteBuffer())
+        held.push_back(s);  // channel 1's decode holds its slot already
+    release();
+    EXPECT_EQ(pictures(), std::vector<uint32_t>{20});
+    for (tag_FrameV_Orgin* s : held)
+        videoQ.cancelWriteBuffer(s);
+    send(0, FrameType::Other, f[4].data, 8);
+    EXPECT_EQ(net->decodeGate(0), 0);
+    send(0, FrameType::Key, f[0].data, 9);
+    EXPECT_EQ(pictures(), std::vector<uint32_t>{9});
+    EXPECT_EQ(decodedTimes(), (std::vector<uint32_t>{20, 9}));
 }
 
 // Playback keeps its back-pressure: with no free slot the worker waits and
