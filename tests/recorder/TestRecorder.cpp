@@ -406,11 +406,12 @@ int TestRecorder::nextPollMs(const Session& s) const
         return 20;
     const auto now = Clock::now();
     auto next = std::min({s.nextEcho, s.nextVideo, s.nextAudio});
-    if (config().spreadChannels) {
-        // Woken no earlier than due, so the thread does not spin.
+    if (spreading_) {
+        // Each channel keeps its own time; woken no earlier than due, so the
+        // thread does not spin.
+        next = std::min(s.nextEcho, s.nextAudio);
         for (const auto& st : s.streams)
-            if (st.next > now)
-                next = std::min(next, st.next);
+            next = std::min(next, std::max(st.next, now));
         const auto us = std::chrono::duration_cast<std::chrono::microseconds>(next - now).count();
         return int(std::clamp<long long>((us + 999) / 1000, 0, 10));
     }
@@ -763,7 +764,8 @@ void TestRecorder::tickSpreadVideo(Session& s, const RecorderConfig& cfg)
 void TestRecorder::tickVideo(Session& s)
 {
     const RecorderConfig cfg = config();
-    if (cfg.spreadChannels && cfg.streamVideo && s.group != 0 && status().play == PlayState::Live) {
+    spreading_ = cfg.spreadChannels && cfg.streamVideo && s.group != 0 && status().play == PlayState::Live;
+    if (spreading_) {
         tickSpreadVideo(s, cfg);
         return;
     }

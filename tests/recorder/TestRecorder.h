@@ -237,6 +237,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> dropClient_{false};
     std::atomic<bool> echoChanged_{false};
+    bool spreading_ = false;  // the last video tick used the spread schedule
     int listenFd_ = -1;
     int wakeFd_ = -1;
     uint16_t port_ = 0;
