@@ -17,7 +17,10 @@
 #include "link/NxNet.h"
 #include "output/AudioOut2.h"
 #include "output/MyOpenGLView.h"
+#include "panels/AudioSetViewController.h"
+#include "panels/DisplayViewController.h"
 #include "panels/ModalSearchWindow.h"
+#include "panels/PTZViewController.h"
 #include "panels/SearchViewController.h"
 #include "panels/TimeSearchController.h"
 #include "platform/Log.h"
@@ -95,16 +98,19 @@ AppController::AppController(TitleBar* window, QObject* parent)
         if (r)
             IPSetCtrl->setDVRInfo(*r);
     };
-    for (auto* panel : {&m_displayView, &m_audioView, &m_ptzView}) {
-        *panel = std::make_unique<QWidget>();
-    }
+    AudioCtrl = new AudioSetViewController(m_window->boxSubMenu());
+    DisplayCtrl = new DisplayViewController(m_window->boxSubMenu());
+    PTZCtrl = new PTZViewController(m_window->boxSubMenu());
+    AudioCtrl->hide();
+    DisplayCtrl->hide();
+    PTZCtrl->hide();
+    AudioCtrl->SetMainController(this);
+    DisplayCtrl->SetMainController(this);
+    PTZCtrl->setMainCtrlPointer(this);
     SearchCtrl = new SearchViewController(m_window->boxSubMenu());
     SearchCtrl->hide();
     SearchCtrl->setMainCtrlPointer(this);
     SearchWindow = new ModalSearchWindow(m_window);
-    m_displayView->setAccessibleName("Display panel");
-    m_audioView->setAccessibleName("Audio panel");
-    m_ptzView->setAccessibleName("PTZ panel");
     m_timerEchoCheck.setInterval(10000);
     connect(&m_timerEchoCheck, &QTimer::timeout, this, &AppController::CheckEcho);
     connect(window->btnConnect(), &QPushButton::clicked, this, &AppController::OnButtonDvrConnect);
@@ -134,6 +140,7 @@ void AppController::awakeFromNib()
     ShowIpsetView();
     ReadInfo();
     m_window->btnDisconnect()->setEnabled(false);
+    PTZCtrl->setGLViewPointer(m_view);
     m_window->netStatus()->setText("Disconnected");
     if (m_book.count() > 0)
         m_window->tableView()->selectRow(0);
@@ -181,6 +188,8 @@ void AppController::OnButtonDvrConnect()
         m_view->update();
         vlog("NETWORK RELEASE");
         releaseLink();
+        if (AudioCtrl)
+            AudioCtrl->SetHighlightButton(0);
         RequestAudio(0);
         ShowIpsetView();
     }
@@ -230,6 +239,8 @@ void AppController::OnButtonDvrDisconnect()
     m_view->SetNetPointer(nullptr);
     m_view->update();
     releaseLink();
+    if (AudioCtrl)
+        AudioCtrl->SetHighlightButton(0);
     ShowIpsetView();
     QPointer<MyOpenGLView> view = m_view;
     QTimer::singleShot(500, this, [view] {
@@ -413,6 +424,8 @@ void AppController::RequestAudio(int8_t ch)
     }
     if (NxNet* nx = recorderLink())
         nx->RequestAudioCh(ch);
+    if (AudioCtrl)
+        AudioCtrl->SetHighlightButton(ch);
 }
 
 bool AppController::PlaySpeed(int32_t speed)
@@ -525,18 +538,35 @@ bool AppController::permitted(uint32_t bit)
 
 void AppController::ShowDisplayView()
 {
-    showPanel(m_displayView.get());
+    if (DisplayCtrl)
+        showPanel(DisplayCtrl);
 }
 
 void AppController::ShowAudioView()
 {
-    showPanel(m_audioView.get());
+    if (AudioCtrl)
+        showPanel(AudioCtrl);
 }
 
 void AppController::ShowPTZView()
 {
-    if (permitted(AUTH_PTZ))
-        showPanel(m_ptzView.get());
+    if (permitted(AUTH_PTZ) && PTZCtrl)
+        showPanel(PTZCtrl);
+}
+
+AudioSetViewController* AppController::audioPanel() const
+{
+    return AudioCtrl;
+}
+
+DisplayViewController* AppController::displayPanel() const
+{
+    return DisplayCtrl;
+}
+
+PTZViewController* AppController::ptzPanel() const
+{
+    return PTZCtrl;
 }
 
 void AppController::Capture()
