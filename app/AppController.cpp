@@ -16,9 +16,12 @@
 #include "link/NxNet.h"
 #include "output/AudioOut2.h"
 #include "output/MyOpenGLView.h"
+#include "panels/AudioSetViewController.h"
 #include "panels/CalendarSearchController.h"
+#include "panels/DisplayViewController.h"
 #include "panels/HistorySearchController.h"
 #include "panels/ModalSearchWindow.h"
+#include "panels/PTZViewController.h"
 #include "panels/SearchViewController.h"
 #include "panels/TimeSearchController.h"
 #include "platform/Log.h"
@@ -96,16 +99,22 @@ AppController::AppController(TitleBar* window, QObject* parent)
         if (r)
             IPSetCtrl->setDVRInfo(*r);
     };
-    for (auto* panel : {&m_displayView, &m_audioView, &m_ptzView}) {
-        *panel = std::make_unique<QWidget>();
-    }
+    AudioCtrl = new AudioSetViewController(m_window->boxSubMenu());
+    DisplayCtrl = new DisplayViewController(m_window->boxSubMenu());
+    PTZCtrl = new PTZViewController(m_window->boxSubMenu());
+    AudioCtrl->hide();
+    DisplayCtrl->hide();
+    PTZCtrl->hide();
+    AudioCtrl->SetMainController(this);
+    DisplayCtrl->SetMainController(this);
+    PTZCtrl->setMainCtrlPointer(this);
     SearchCtrl = new SearchViewController(m_window->boxSubMenu());
     SearchCtrl->hide();
     SearchCtrl->setMainCtrlPointer(this);
     SearchWindow = new ModalSearchWindow(m_window);
-    m_displayView->setAccessibleName("Display panel");
-    m_audioView->setAccessibleName("Audio panel");
-    m_ptzView->setAccessibleName("PTZ panel");
+    m_clearTimer.setSingleShot(true);
+    m_clearTimer.setInterval(500);
+    connect(&m_clearTimer, &QTimer::timeout, this, [this] { m_view->ClearGlView(); });
     m_timerEchoCheck.setInterval(10000);
     connect(&m_timerEchoCheck, &QTimer::timeout, this, &AppController::CheckEcho);
     connect(window->btnConnect(), &QPushButton::clicked, this, &AppController::OnButtonDvrConnect);
@@ -135,6 +144,7 @@ void AppController::awakeFromNib()
     ShowIpsetView();
     ReadInfo();
     m_window->btnDisconnect()->setEnabled(false);
+    PTZCtrl->setGLViewPointer(m_view);
     m_window->netStatus()->setText("Disconnected");
     if (m_book.count() > 0)
         m_window->tableView()->selectRow(0);
@@ -182,6 +192,8 @@ void AppController::OnButtonDvrConnect()
         m_view->update();
         vlog("NETWORK RELEASE");
         releaseLink();
+        if (AudioCtrl)
+            AudioCtrl->SetHighlightButton(0);
         RequestAudio(0);
         ShowIpsetView();
     }
@@ -197,6 +209,8 @@ void AppController::OnButtonDvrConnect()
         return;
     }
     auto link = std::make_unique<NxNet>();
+    // A Disconnect's pending clear must not blank the new link's pictures.
+    m_clearTimer.stop();
     m_epoch->fetch_add(1);
     m_linkController = std::make_unique<LinkReporter>(this, m_epoch);
     link->setAppController(m_linkController.get());
@@ -223,20 +237,21 @@ void AppController::OnButtonDvrConnect()
 
 void AppController::OnButtonDvrDisconnect()
 {
-    SetButtonStatus(0);
-    if (!m_link)
+    if (!m_link) {
+        SetButtonStatus(0);
         return;
+    }
     RequestAudio(0);
     DisplayConnectStr("", 0, "", CONNECT_STR_DISCONNECTED);
     m_view->SetNetPointer(nullptr);
     m_view->update();
+    // Releasing the link also ends the watchdog's retries.
     releaseLink();
+    SetButtonStatus(0);
+    if (AudioCtrl)
+        AudioCtrl->SetHighlightButton(0);
     ShowIpsetView();
-    QPointer<MyOpenGLView> view = m_view;
-    QTimer::singleShot(500, this, [view] {
-        if (view)
-            view->ClearGlView();
-    });
+    m_clearTimer.start();
 }
 
 // A link still looking its device up or waiting for the connect is left alone.
@@ -244,6 +259,8 @@ bool AppController::connectInProgress() const
 {
     if (!m_link || m_link->isThreadExitDone())
         return false;
+    if (m_link->isResolving())
+        return true;
     uint32_t s = m_link->state();
     return s == NET_DDNS_CONNECT_REQ || s == NET_DDNS_SERVER_OK || s == NET_DDNS_INFO_OK || s == NET_CONNECT_REQ;
 }
@@ -420,6 +437,8 @@ void AppController::RequestAudio(int8_t ch)
     }
     if (NxNet* nx = recorderLink())
         nx->RequestAudioCh(ch);
+    if (AudioCtrl)
+        AudioCtrl->SetHighlightButton(ch);
 }
 
 bool AppController::PlaySpeed(int32_t speed)
@@ -486,7 +505,9 @@ QString AppController::statusText() const
 void AppController::SetButtonStatus(int status)
 {
     m_window->btnConnect()->setEnabled(status == 0);
-    m_window->btnDisconnect()->setEnabled(status != 0);
+    // While a site's link exists (retrying after a failure too) the user can
+    // still end it.
+    m_window->btnDisconnect()->setEnabled(status != 0 || hasSiteLink());
     if (VESKCtrl)
         VESKCtrl->SetButtonStatus(status != 0 ? 1 : 0);
 }
@@ -535,18 +556,35 @@ bool AppController::permitted(uint32_t bit)
 
 void AppController::ShowDisplayView()
 {
-    showPanel(m_displayView.get());
+    if (DisplayCtrl)
+        showPanel(DisplayCtrl);
 }
 
 void AppController::ShowAudioView()
 {
-    showPanel(m_audioView.get());
+    if (AudioCtrl)
+        showPanel(AudioCtrl);
 }
 
 void AppController::ShowPTZView()
 {
-    if (permitted(AUTH_PTZ))
-        showPanel(m_ptzView.get());
+    if (permitted(AUTH_PTZ) && PTZCtrl)
+        showPanel(PTZCtrl);
+}
+
+AudioSetViewController* AppController::audioPanel() const
+{
+    return AudioCtrl;
+}
+
+DisplayViewController* AppController::displayPanel() const
+{
+    return DisplayCtrl;
+}
+
+PTZViewController* AppController::ptzPanel() const
+{
+    return PTZCtrl;
 }
 
 void AppController::Capture()

@@ -28,6 +28,9 @@ class TimeSearchController;
 class CalendarSearchController;
 class HistorySearchController;
 class ModalSearchWindow;
+class AudioSetViewController;
+class DisplayViewController;
+class PTZViewController;
 
 // The application's central object: the site book, connect and disconnect,
 // the echo watchdog, the status line and the requests the panels send.
@@ -103,6 +106,9 @@ public:
     void ShowEventSearchView() override;
     void ShowCalendarView() override;
     SearchViewController* playbackPanel() const;
+    AudioSetViewController* audioPanel() const;
+    DisplayViewController* displayPanel() const;
+    PTZViewController* ptzPanel() const;
     TimeSearchController* timeSearchPanel() const;
     CalendarSearchController* calendarSearchPanel() const;
     HistorySearchController* historySearchPanel() const;
@@ -133,6 +139,8 @@ private:
     bool permitted(uint32_t bit);
     void releaseLink();
     bool connectInProgress() const;
+    // A link made for a site (not the unconnected one of start-up).
+    bool hasSiteLink() const { return m_link && m_linkController; }
 
     TitleBar* m_window;
     MyOpenGLView* m_view;
@@ -147,10 +155,9 @@ private:
     QPointer<QWidget> m_siteEditorView;
     std::unique_ptr<VESKCtrlViewController> VESKCtrl;
     std::unique_ptr<IPSetViewController> IPSetCtrl;
-    // Panels still to come show an empty view.
-    std::unique_ptr<QWidget> m_displayView;
-    std::unique_ptr<QWidget> m_audioView;
-    std::unique_ptr<QWidget> m_ptzView;
+    QPointer<AudioSetViewController> AudioCtrl;
+    QPointer<DisplayViewController> DisplayCtrl;
+    QPointer<PTZViewController> PTZCtrl;
     QPointer<SearchViewController> SearchCtrl;
     QPointer<TimeSearchController> TimeSearchCtrl;
     QPointer<CalendarSearchController> CalendarSearchCtrl;
@@ -159,6 +166,7 @@ private:
     int8_t _currentSearchView = 0;
     void startPlaybackAt(int32_t t);
     QTimer m_timerEchoCheck;
+    QTimer m_clearTimer;  // clears the view after a Disconnect
     int8_t connectCnt = 0;
     int8_t EchoCheckCount_NonConnect = 0;
     int8_t EchoCheckCount = 0;
