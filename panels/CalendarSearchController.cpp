@@ -122,7 +122,8 @@ void CalendarSearchController::makeControls()
     for (int m = 0; m < 60; ++m)
         for (int ch = 0; ch < 16; ++ch)
             colorwell[size_t(m)][size_t(ch)] =
-                makeCell(frame(320 + 11 * m, 438 - 23 * ch, 11, 23), m, QString("Minute %1 Channel %2").arg(m).arg(ch + 1));
+                makeCell(frame(320 + 11 * m, 438 - 23 * ch, 11, 23), m,
+                         QString("Minute %1 Channel %2").arg(m).arg(ch + 1));
     for (int k = 0; k < 12; ++k)
         labelMin[size_t(k)] = makeLabel(frame(320 + 55 * k, 455, 20, 23), QString::number(5 * k));
     for (int ch = 0; ch < 16; ++ch)
@@ -199,7 +200,8 @@ void CalendarSearchController::RequestMonth()
 {
     DisplaySearchStatus("Requesting Data search");
     if (m_mainControler)
-        m_mainControler->RequestSearchInfo(15, SEARCH_KIND_MONTH, int32_t(mktime2(uint32_t(year), uint32_t(month), 1, 0, 0, 0)));
+        m_mainControler->RequestSearchInfo(15, SEARCH_KIND_MONTH,
+                                           int32_t(mktime2(uint32_t(year), uint32_t(month), 1, 0, 0, 0)));
 }
 
 void CalendarSearchController::RequestDay()

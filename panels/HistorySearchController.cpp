@@ -51,7 +51,9 @@ private:
 };
 
 HistorySearchController::HistorySearchController(QWidget* parent)
-    : QWidget(parent), ui(std::make_unique<Ui::HistorySearch>()), m_model(std::make_unique<HistoryTableModel>(eventInfo))
+    : QWidget(parent),
+      ui(std::make_unique<Ui::HistorySearch>()),
+      m_model(std::make_unique<HistoryTableModel>(eventInfo))
 {
     ui->setupUi(this);
     ui->tableEventView->setModel(m_model.get());
