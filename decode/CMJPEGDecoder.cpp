@@ -168,10 +168,8 @@ bool CMJPEGDecoder::decodeSlice(uint32_t slice, uint8_t* yuv)
     for (uint32_t addr = 0; addr < mbPerRow; ++addr) {
         unsigned coded = 0x0F;
         if (m_nPicType == 0) {
-            if (showbits(6) == 0) {
-                flushbits(m_ld->incnt & 7);
-                break;
-            }
+            if (showbits(6) == 0)
+                break;  // end of the slice
             addr += getbits(6) - 1;
             // An increment past the row would write into other rows or
             // beyond the picture.

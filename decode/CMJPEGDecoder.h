@@ -71,7 +71,6 @@ public:
     uint32_t GetHeight() const { return m_dwHeight; }
     int GetChannel() const { return m_nCh; }
     uint16_t GetTimeStamp() const { return m_wTimeStamp; }
-    int picType() const { return m_nPicType; }
     // The planar picture: Y, then Cb and Cr at half size.
     const uint8_t* yuv() const { return bufYuv.get(); }
 
