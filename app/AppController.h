@@ -128,6 +128,8 @@ private:
     bool permitted(uint32_t bit);
     void releaseLink();
     bool connectInProgress() const;
+    // A link made for a site (not the unconnected one of start-up).
+    bool hasSiteLink() const { return m_link && m_linkController; }
 
     TitleBar* m_window;
     MyOpenGLView* m_view;
@@ -152,6 +154,7 @@ private:
     int8_t _currentSearchView = 0;
     int runCancelOnlySearch(const QString& title);
     QTimer m_timerEchoCheck;
+    QTimer m_clearTimer;  // clears the view after a Disconnect
     int8_t connectCnt = 0;
     int8_t EchoCheckCount_NonConnect = 0;
     int8_t EchoCheckCount = 0;
