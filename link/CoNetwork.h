@@ -7,6 +7,7 @@
 
 #include "decode/CoDecoder.h"
 #include "decode/IDecoder.h"
+#include "link/CDDNS.h"
 #include "link/CNetDef.h"
 
 class INetView;
@@ -44,6 +45,9 @@ public:
     bool isThreadExitDone() const { return m_bIsThreadExitSuccess.load(); }
     uint32_t state() const { return m_dwState.load(); }
 
+    // The DDNS client; its waits can be shortened by tests before the start.
+    CDDNS& ddns() { return m_DDNS; }
+
     tagTSiteInfo _siteInfo() const;
     void set_siteInfo(const tagTSiteInfo& info);
 
@@ -65,6 +69,7 @@ protected:
     std::atomic<bool> m_bConnectDDns{false};
     std::atomic<bool> m_bConnect{false};
     std::atomic<bool> m_bIsThreadExitSuccess{true};
+    CDDNS m_DDNS;
     std::atomic<uint32_t> m_covertMask{0};
     int hClientSocket = -1;
     INetView* m_pView = nullptr;
