@@ -189,13 +189,13 @@ void AppController::OnButtonDvrConnect()
     if (!m_timerEchoCheck.isActive())
         m_timerEchoCheck.start();
 
-    if (site->modelNum() != SITE_MODEL_DVR) {
+    std::unique_ptr<CoNetwork> link = createLink(site->modelNum());
+    if (!link) {
         vlog("site model %d cannot be connected", site->modelNum());
         m_view->SetNetPointer(nullptr);
         SetButtonStatus(0);
         return;
     }
-    auto link = std::make_unique<NxNet>();
     m_epoch->fetch_add(1);
     m_linkController = std::make_unique<LinkReporter>(this, m_epoch);
     link->setAppController(m_linkController.get());
@@ -218,6 +218,7 @@ void AppController::OnButtonDvrConnect()
                      ddnsIp.constData(), site->ddnsPort(), id.constData(), site->modelNum());
     m_link = std::move(link);
     m_link->CreateThread();
+    deviceLinkStarted();
 }
 
 void AppController::OnButtonDvrDisconnect()
@@ -530,11 +531,15 @@ void AppController::ShowDisplayView()
 
 void AppController::ShowAudioView()
 {
+    if (showDevicePanels())
+        return;
     showPanel(m_audioView.get());
 }
 
 void AppController::ShowPTZView()
 {
+    if (showDevicePanels())
+        return;
     if (permitted(AUTH_PTZ))
         showPanel(m_ptzView.get());
 }
@@ -555,6 +560,8 @@ void AppController::OpenFolder()
 
 void AppController::ShowSearchView()
 {
+    if (showDevicePanels())
+        return;
     if (permitted(AUTH_SEARCH) && SearchCtrl)
         showPanel(SearchCtrl);
 }

@@ -15,6 +15,7 @@
 
 class AudioOut2;
 class CoNetwork;
+class CNetwork;
 class NxNet;
 class INetView;
 class MyOpenGLView;
@@ -26,6 +27,8 @@ class QWidget;
 class SearchViewController;
 class TimeSearchController;
 class ModalSearchWindow;
+class VorelLumoCtrlViewController;
+class VorelLumoCtrl2Controller;
 
 // The application's central object: the site book, connect and disconnect,
 // the echo watchdog, the status line and the requests the panels send.
@@ -53,6 +56,11 @@ public:
 
     CoNetwork* NetSource() const { return m_link.get(); }
     NxNet* recorderLink() const;
+    CNetwork* deviceLink() const;
+    // The second device's keypads, made when first shown.
+    VorelLumoCtrlViewController* keypadPanel() const { return LumoCtrl; }
+    VorelLumoCtrl2Controller* playbackKeysPanel() const { return LumoCtrl2; }
+    QWidget* devicePanels() const { return m_devicePanels.get(); }
     SiteBook& siteBook() { return m_book; }
     std::shared_ptr<dvrList> _dvrInfo() const { return m_dvrInfo; }
     TitleBar* window() const { return m_window; }
@@ -128,6 +136,16 @@ private:
     bool permitted(uint32_t bit);
     void releaseLink();
     bool connectInProgress() const;
+    // Second device (AppController_Device.cpp).
+    static std::unique_ptr<CoNetwork> createLink(int siteModel);
+    void deviceLinkStarted();
+    bool showDevicePanels();
+    void followDeviceState();
+    std::unique_ptr<QWidget> m_devicePanels;
+    VorelLumoCtrlViewController* LumoCtrl = nullptr;
+    VorelLumoCtrl2Controller* LumoCtrl2 = nullptr;
+    QTimer m_deviceStateTimer;
+    int m_shownDeviceState = -1;
 
     TitleBar* m_window;
     MyOpenGLView* m_view;

@@ -68,6 +68,8 @@ public:
     void parseReceived(const uint8_t* data, int n);
     void setSocketForTest(int fd, bool connected);
     void closeSocket();
+    // Forgets everything the scanner holds.
+    void resetScanner();
 
     // Login replies in buf, each cut by its declared length and taken out:
     // 1 wait for more, 0 refused or malformed, 2 accepted (what follows
@@ -102,7 +104,6 @@ private:
     void putCommandByte(uint8_t b);
     void deliverVideoFrame();
     void decodeIntoQueue(uint32_t len);
-    void resetScanner();
     bool runDDNS();
 
     // Scanner (worker thread only).
@@ -123,6 +124,8 @@ private:
     uint32_t m_dwSkipCnt = 0;
     uint32_t m_dwCode = 0xFFFFFFFF;
     uint8_t m_nextVideoCode = 0xF8;  // code of the frame that follows the open one
+    uint32_t m_videoTail = 0;        // latest bytes that went into the frame, up to 4
+    uint32_t m_endCodeBytes = 4;     // bytes of the ending start code in the frame
     std::unique_ptr<uint8_t[]> m_readbuf;
     int m_readbytes = 0;
     std::atomic<uint32_t> m_audioTotal{0};

@@ -112,6 +112,11 @@ void CNetwork::parseReceived(const uint8_t* data, int n)
 
 void CNetwork::resetScanner()
 {
+    m_dwStreamType = 0;
+    m_dwStreamTypeOld = 0;
+    m_dwCode = 0xFFFFFFFF;
+    m_videoTail = 0;
+    m_dwSkipCnt = 0;
     m_dwLenAudio = 0;
     m_nStartFrameVideo = 0;
     m_bEndFrameAudio = false;
@@ -137,6 +142,8 @@ void CNetwork::scanByte(uint8_t b)
             --m_nStartFrameAudio;
     }
 
+    const uint32_t tail = m_videoTail;
+    m_videoTail = 0;
     switch (m_dwStreamType) {
     case 3:
         putCommandByte(b);
@@ -158,6 +165,7 @@ void CNetwork::scanByte(uint8_t b)
                 m_pBufVideo[m_dwLenVideo + 4] = b;
             if (m_dwLenVideo < UINT32_MAX)
                 ++m_dwLenVideo;
+            m_videoTail = std::min<uint32_t>(tail + 1, 4);
         }
         break;
     default:
@@ -178,8 +186,8 @@ void CNetwork::scanByte(uint8_t b)
     case 0xFE:
         if (m_dwStreamType != 3) {
             // The message's start code is no part of the frame it interrupts.
-            if (m_dwStreamType == 1 && m_nStartFrameVideo > 0)
-                m_dwLenVideo -= std::min<uint32_t>(m_dwLenVideo, 4);
+            m_dwLenVideo -= std::min(m_dwLenVideo, m_videoTail);
+            m_videoTail = 0;
             m_dwStreamTypeOld = m_dwStreamType;
         }
         m_dwStreamType = 3;
@@ -191,12 +199,14 @@ void CNetwork::scanByte(uint8_t b)
             m_bEndFrameAudio = true;
         if (m_nStartFrameVideo > 0)
             m_bEndFrameVideo = true;
+        m_endCodeBytes = m_videoTail;
         if (m_nStartFrameAudio < INT_MAX)
             ++m_nStartFrameAudio;
         m_dwStreamTypeOld = m_dwStreamType;
         m_dwStreamType = 2;
         break;
     default:  // F8, F9
+        m_endCodeBytes = m_videoTail;
         if (m_nStartFrameVideo > 0) {
             // The open frame keeps its own code until it is delivered.
             m_bEndFrameVideo = true;
@@ -285,9 +295,12 @@ void CNetwork::deliverVideoFrame()
         m_dwState = NET_STREAMING;
         bIsFirstVideoData = true;
     }
-    const uint32_t len = m_dwLenVideo;
-    // The frame and the start code that ended it must all be stored.
-    if (uint64_t(len) + 4 > kVideoBufSize) {
+    // The frame is its start code and payload; the stored bytes of the start
+    // code that ended it (all four, unless a command took some) follow.
+    const uint64_t stored = m_dwLenVideo;
+    const uint32_t len = uint32_t(std::min<uint64_t>(stored + 4 - m_endCodeBytes, UINT32_MAX));
+    m_videoTail = 0;
+    if (stored + 4 > kVideoBufSize) {
         vlog("video frame over buffer size dropped (%u bytes)", len);
         ++m_droppedFrames;
     } else {

@@ -224,6 +224,14 @@ TEST_F(Scanner, MalformedLengthsAreDroppedAndTheStreamGoesOn)
     feed(pointerInfo(1, 2, 0));
     EXPECT_EQ(reports.calls, 1);
     EXPECT_EQ(reports.lines, 460);
+
+    // A command that claims two bytes more than it has eats into the next
+    // start code; the frame before it still comes whole.
+    Bytes a = frame(0xF8, 20, 0x60);
+    Bytes lying = {0, 0, 1, 0xFE, '0', '0', '0', 'E', '0', '0', '1', '1'};
+    feed(cat({a, lying, frame(0xF9, 6, 0x70), frame(0xF8, 1, 1)}));
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0], a);
 }
 
 TEST_F(Scanner, OversizeFrameIsDroppedAndTheNextOneComes)
