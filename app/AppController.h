@@ -146,6 +146,8 @@ private:
     VorelLumoCtrl2Controller* LumoCtrl2 = nullptr;
     QTimer m_deviceStateTimer;
     int m_shownDeviceState = -1;
+    // A link made for a site (not the unconnected one of start-up).
+    bool hasSiteLink() const { return m_link && m_linkController; }
 
     TitleBar* m_window;
     MyOpenGLView* m_view;
@@ -170,6 +172,7 @@ private:
     int8_t _currentSearchView = 0;
     int runCancelOnlySearch(const QString& title);
     QTimer m_timerEchoCheck;
+    QTimer m_clearTimer;  // clears the view after a Disconnect
     int8_t connectCnt = 0;
     int8_t EchoCheckCount_NonConnect = 0;
     int8_t EchoCheckCount = 0;

@@ -151,8 +151,16 @@ bool CDDNS::ConnectToDDns(INetController* main)
     if (m_sockDDns != -1)
         return false;
     in_addr addr{};
-    if (!resolveIPv4(m_ddnsIp, &addr, [this] { return stopRequested(); })) {
-        vlog(stopRequested() ? "ExitThread..." : "ddns server address not found");
+    HostLookup::Result found = HostLookup::lookup(m_ddnsIp, &addr, [this] { return stopRequested(); });
+    if (found != HostLookup::Result::Ok) {
+        if (found == HostLookup::Result::Stopped)
+            vlog("ExitThread...");
+        else
+            vlog("ddns server %s not found", m_ddnsIp);
+        return false;
+    }
+    if (m_ddnsPort < 1 || m_ddnsPort > 65535) {
+        vlog("port %d out of range", m_ddnsPort);
         return false;
     }
     m_sockDDns = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

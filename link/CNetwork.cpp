@@ -12,7 +12,6 @@
 #include <cstring>
 #include <thread>
 
-#include "link/HostLookup.h"
 #include "link/md5.h"
 #include "platform/Log.h"
 
@@ -235,9 +234,17 @@ bool CNetwork::ConnectDVR()
     if (hClientSocket >= 0)
         return false;
     tagTSiteInfo site = _siteInfo();
+    if (site.dvrPort < 1 || site.dvrPort > 65535) {
+        vlog("port %d out of range", int(site.dvrPort));
+        return false;
+    }
     in_addr addr{};
-    if (!resolveIPv4(site.dvrip, &addr, [this] { return stopRequested(); })) {
-        vlog(stopRequested() ? "ExitThread..." : "device address not found");
+    HostLookup::Result found = lookupHost(site.dvrip, &addr);
+    if (found != HostLookup::Result::Ok) {
+        if (found == HostLookup::Result::Stopped)
+            vlog("ExitThread...");
+        else
+            vlog("host %s not found", site.dvrip);
         return false;
     }
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -8,53 +8,78 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
 
+namespace HostLookup {
 namespace {
 
-struct Lookup {
+// Shared by the waiting link and the helper, which may outlive the wait.
+struct Pending {
     std::mutex lock;
     std::condition_variable done;
     bool finished = false;
-    bool found = false;
+    bool ok = false;
     in_addr addr{};
 };
 
+constexpr auto kSlice = std::chrono::milliseconds(20);
+
+std::mutex g_resolverLock;
+Resolver g_resolver;
+
+Resolver currentResolver()
+{
+    std::lock_guard<std::mutex> guard(g_resolverLock);
+    return g_resolver ? g_resolver : Resolver(systemResolve);
+}
+
 }  // namespace
 
-bool resolveIPv4(const char* host, in_addr* out, const std::function<bool()>& stop)
+bool systemResolve(const std::string& host, in_addr* out)
 {
-    if (!host || !*host)
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
         return false;
-    if (inet_pton(AF_INET, host, out) == 1)
-        return true;
-    auto lookup = std::make_shared<Lookup>();
-    // The helper owns its share of the result, so a caller that gives up
-    // leaves it to finish on its own.
-    std::thread([lookup, name = std::string(host)] {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        bool ok = getaddrinfo(name.c_str(), nullptr, &hints, &found) == 0 && found;
-        std::lock_guard<std::mutex> guard(lookup->lock);
-        if (ok)
-            lookup->addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-        if (found)
-            freeaddrinfo(found);
-        lookup->found = ok;
-        lookup->finished = true;
-        lookup->done.notify_all();
-    }).detach();
-
-    std::unique_lock<std::mutex> guard(lookup->lock);
-    while (!lookup->finished) {
-        if (stop && stop())
-            return false;
-        lookup->done.wait_for(guard, std::chrono::milliseconds(20));
-    }
-    if (lookup->found)
-        *out = lookup->addr;
-    return lookup->found;
+    *out = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+    freeaddrinfo(found);
+    return true;
 }
+
+void setResolver(Resolver resolver)
+{
+    std::lock_guard<std::mutex> guard(g_resolverLock);
+    g_resolver = std::move(resolver);
+}
+
+Result lookup(const std::string& host, in_addr* out, const std::function<bool()>& stopRequested)
+{
+    if (!out || host.empty())
+        return Result::Failed;
+    if (inet_pton(AF_INET, host.c_str(), out) == 1)
+        return Result::Ok;
+    auto pending = std::make_shared<Pending>();
+    Resolver resolve = currentResolver();
+    std::thread([pending, resolve, host] {
+        in_addr addr{};
+        bool ok = resolve(host, &addr);
+        std::lock_guard<std::mutex> guard(pending->lock);
+        pending->ok = ok;
+        pending->addr = addr;
+        pending->finished = true;
+        pending->done.notify_all();
+    }).detach();
+    std::unique_lock<std::mutex> guard(pending->lock);
+    while (!pending->done.wait_for(guard, kSlice, [&] { return pending->finished; })) {
+        if (stopRequested && stopRequested())
+            return Result::Stopped;
+    }
+    if (!pending->ok)
+        return Result::Failed;
+    *out = pending->addr;
+    return Result::Ok;
+}
+
+}  // namespace HostLookup
