@@ -89,6 +89,7 @@ public:
 
     // Worker steps, public for tests that drive them without a thread.
     bool ConnectDVR();
+    bool lookUpDDNS();
     void CloseSocket();
     void TcpSendPump();
     void TcpReceivePump();

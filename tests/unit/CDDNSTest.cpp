@@ -166,6 +166,60 @@ TEST_F(DdnsLookup, SecondDeviceFoundInV1AndV2)
     }
 }
 
+TEST_F(DdnsLookup, RecorderFoundInV1AndV2WithItsSteps)
+{
+    testrec::RecorderConfig rc;
+    rc.streamVideo = false;
+    rc.streamAudio = false;
+    rec = std::make_unique<testrec::TestRecorder>(rc);
+    ASSERT_TRUE(rec->start(0));
+    for (bool v2 : {false, true}) {
+        DdnsConfig cfg;
+        cfg.v2 = v2;
+        cfg.devicePort = rec->port();
+        if (!startServer(cfg, v2))
+            GTEST_SKIP() << "no loopback address free on port 17000";
+        linktest::Reports steps;
+        auto nx = std::make_unique<NxNet>();
+        nx->setAppController(&steps);
+        nx->setViewPointer(&steps);
+        nx->setNetInfo(1, "", "h-recorder", "1234", 1, server->address().c_str(), server->port(), "admin", 2);
+        nx->CreateThread();
+        EXPECT_TRUE(rec->waitUntil([&](const testrec::RecorderStatus& s) { return s.connections == (v2 ? 2 : 1); },
+                                   5s));
+        ASSERT_TRUE(steps.waitStatus(NET_CONNECT_REQ, 5s));
+        std::vector<int> want = {NET_DDNS_CONNECT_REQ, NET_DDNS_SERVER_OK, NET_DDNS_INFO_OK, NET_CONNECT_REQ};
+        std::vector<int> got = steps.statusList();
+        got.resize(std::min(got.size(), want.size()));
+        EXPECT_EQ(got, want) << v2;
+        EXPECT_EQ(steps.infos[0], server->address());
+        EXPECT_EQ(nx->_siteInfo().dvrPort, rec->port());
+        ASSERT_TRUE(server->waitForRequests(1, 2s));
+        EXPECT_EQ(server->requests()[0].size(), v2 ? 52u : 92u);
+        nx->StopThread();
+    }
+}
+
+TEST_F(DdnsLookup, RecorderReportsFailedSteps)
+{
+    DdnsConfig shortAnswer;
+    shortAnswer.answer = DdnsAnswer::Short;
+    ASSERT_TRUE(startServer(shortAnswer));
+    for (int port : {1, int(server->port())}) {
+        linktest::Reports steps;
+        NxNet nx;
+        nx.setViewPointer(&steps);
+        nx.setNetInfo(1, "", "g1", "1234", 1, "127.0.0.1", port, "admin", 2);
+        nx.CreateThread();
+        int last = port == 1 ? NET_DDNS_SERVER_FAIL : NET_DDNS_INFO_FAIL;
+        EXPECT_TRUE(steps.waitStatus(last, 5s));
+        EXPECT_TRUE(waitFor([&] { return nx.isThreadExitDone(); }, 5s));
+        std::vector<int> want = port == 1 ? std::vector<int>{NET_DDNS_CONNECT_REQ, NET_DDNS_SERVER_FAIL}
+                                          : std::vector<int>{NET_DDNS_CONNECT_REQ, NET_DDNS_SERVER_OK, NET_DDNS_INFO_FAIL};
+        EXPECT_EQ(steps.statusList(), want);
+    }
+}
+
 TEST_F(DdnsLookup, FailuresEndTheLinkWithTheirState)
 {
     struct Case {
