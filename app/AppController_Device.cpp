@@ -60,6 +60,8 @@ void AppController::deviceLinkStarted()
     m_view->SetRecOnOff(1);
     m_view->SetCovert(0);
     showDevicePanels();
+    // The held keys carry the link of this connection.
+    LumoCtrl->setAppCtrlPointer(this);
 }
 
 // While a second device is connected its keypads take the place of the

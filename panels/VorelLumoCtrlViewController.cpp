@@ -2,16 +2,18 @@
 
 #include "app/AppController.h"
 #include "link/CNetwork.h"
+#include "panels/CMyButton.h"
 #include "platform/Log.h"
 #include "ui_LumoControl.h"
 
 namespace {
 
-// Press and release codes of the direction, zoom and focus buttons.
+// Press and release codes of the direction, zoom and focus buttons, in the
+// order they are given their link.
 struct HeldKey {
-    QPushButton* Ui::LumoControl::*button;
-    uint8_t down;
-    uint8_t up;
+    CMyButton* Ui::LumoControl::*button;
+    int8_t down;
+    int8_t up;
 };
 
 constexpr HeldKey kHeldKeys[] = {
@@ -61,16 +63,21 @@ void VorelLumoCtrlViewController::connectKeys()
     };
     for (const auto& k : keys)
         connect(k.button, &QAbstractButton::clicked, this, k.action);
+    // Held keys send their press code when pressed and their release code
+    // when let go.
     for (const HeldKey& k : kHeldKeys) {
-        QPushButton* b = (*ui).*k.button;
-        connect(b, &QAbstractButton::pressed, this, [this, down = k.down] { sendKey(down); });
-        connect(b, &QAbstractButton::released, this, [this, up = k.up] { sendKey(up); });
+        CMyButton* b = (*ui).*k.button;
+        connect(b, &QAbstractButton::pressed, this, [this, b] { sendKey(uint8_t(b->cmdDown())); });
+        connect(b, &QAbstractButton::released, this, [this, b] { sendKey(uint8_t(b->cmdUp())); });
     }
 }
 
 void VorelLumoCtrlViewController::setAppCtrlPointer(AppController* ctrl)
 {
     m_pAppCtrl = ctrl;
+    CNetwork* link = ctrl ? dynamic_cast<CNetwork*>(ctrl->NetSource()) : nullptr;
+    for (const HeldKey& k : kHeldKeys)
+        ((*ui).*k.button)->setPTZInit(link, k.down, k.up);
 }
 
 void VorelLumoCtrlViewController::sendKey(uint8_t code)

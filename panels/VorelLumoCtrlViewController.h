@@ -10,9 +10,9 @@ class LumoControl;
 }
 
 // The second device's front-panel keypad: digits, function keys, and the
-// direction, zoom and focus buttons, which send their press code when held
-// down and their release code when let go. Every key goes to the
-// controller's current link, when that is a second-device link.
+// direction, zoom and focus buttons, which carry a press and a release code
+// (sent when the button goes down and when it comes up). Every key goes to
+// the controller's current link, when that is a second-device link.
 class VorelLumoCtrlViewController : public QWidget {
     Q_OBJECT
 

@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QGroupBox>
+#include <QImage>
 #include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
@@ -77,6 +78,25 @@ protected:
         return nullptr;
     }
     std::vector<int> keys() const { return dev->status().keys; }
+    // Waits until the middle and a corner of the view show the colour.
+    bool viewShows(testdev::Bgr want, std::chrono::milliseconds timeout)
+    {
+        MyOpenGLView* view = window->mainGLView();
+        return waitFor(
+            [&] {
+                QImage img = view->grabFramebuffer();
+                if (img.isNull())
+                    return false;
+                for (QPoint p : {QPoint(img.width() / 2, img.height() / 2), QPoint(img.width() / 10, img.height() / 10)}) {
+                    QColor c = img.pixelColor(p);
+                    if (std::abs(c.red() - want.r) > 12 || std::abs(c.green() - want.g) > 12 ||
+                        std::abs(c.blue() - want.b) > 12)
+                        return false;
+                }
+                return true;
+            },
+            timeout);
+    }
 
     std::unique_ptr<TitleBar> window;
     std::unique_ptr<AppController> ctrl;
@@ -162,6 +182,10 @@ TEST_F(SecondDevice, PictureIsDrawnWhateverAnEarlierRecorderLeft)
     EXPECT_EQ(view->maxCh(), 1);
     EXPECT_EQ(view->recOnOff(), 1);
     EXPECT_EQ(view->covert(), 0);
+    // The device's pictures go through the decoder into the view.
+    EXPECT_TRUE(viewShows(testdev::flatColour(81, 90, 240), 10s));
+    dev->setColour(145, 54, 34);  // green
+    EXPECT_TRUE(viewShows(testdev::flatColour(145, 54, 34), 10s));
 }
 
 }  // namespace
