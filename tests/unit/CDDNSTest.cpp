@@ -192,7 +192,10 @@ TEST_F(DdnsLookup, RecorderFoundInV1AndV2WithItsSteps)
         std::vector<int> got = steps.statusList();
         got.resize(std::min(got.size(), want.size()));
         EXPECT_EQ(got, want) << v2;
-        EXPECT_EQ(steps.infos[0], server->address());
+        {
+            std::lock_guard<std::mutex> lock(steps.m);
+            EXPECT_EQ(steps.infos[0], server->address());
+        }
         EXPECT_EQ(nx->_siteInfo().dvrPort, rec->port());
         ASSERT_TRUE(server->waitForRequests(1, 2s));
         EXPECT_EQ(server->requests()[0].size(), v2 ? 52u : 92u);
