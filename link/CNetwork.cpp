@@ -193,12 +193,15 @@ void CNetwork::ThreadHandler()
                     m_dwState = NET_LOGIN_FAIL;
                 break;
             }
-            m_dwState = NET_LOGIN_OK;
+            // Leftovers of the login read may already have brought a picture.
+            uint32_t expected = NET_CONNECT_OK;
+            m_dwState.compare_exchange_strong(expected, NET_LOGIN_OK);
             m_lastData = Clock::now();
         }
         if (Clock::now() - m_lastData > reconnectAfter && m_bConnect && hClientSocket >= 0) {
             closeSocket();
             m_bConnectDDns = false;
+            bIsFirstVideoData = false;  // the new connection's first picture is reported again
             vlog("RECONNECT START\n");
         } else {
             pollfd pfd{hClientSocket, POLLIN, 0};

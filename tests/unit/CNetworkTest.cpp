@@ -401,6 +401,9 @@ TEST_F(DeviceSession, SilenceReconnectsWithinTheThread)
     keys.join();
     EXPECT_TRUE(logged("RECONNECT START"));
     EXPECT_EQ(dev->status().connections, 2);
+    EXPECT_TRUE(waitFor([&] { return net->state() == NET_LOGIN_OK; }, 5s));
+    dev->setStreaming(true);
+    EXPECT_TRUE(waitFor([&] { return net->state() == NET_STREAMING; }, 5s));
 }
 
 TEST_F(DeviceSession, FailedConnectsAndStopLatency)
