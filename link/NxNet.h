@@ -94,6 +94,9 @@ public:
     // Feeds received bytes through the parser as one read.
     void parseReceived(const uint8_t* data, int n);
     void InitVar();
+    // Back to the state of a new link, keeping its buffers, decoders, queues
+    // and hooks (a fuzz target reuses one link: a new one costs 8 MiB).
+    void resetForTest();
     int eNetMode() const { return _eNetMode; }
     int sendWriteQ() const { return _sendWriteQ.load(); }
     int sendReadQ() const { return _sendReadQ.load(); }
