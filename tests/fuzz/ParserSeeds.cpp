@@ -108,6 +108,14 @@ InputWriter opened(const Source& s, uint8_t split = 0)
     return w;
 }
 
+// An opened session that has started playback from t (request id 1).
+InputWriter playing(const Source& s, uint32_t t)
+{
+    InputWriter w = opened(s);
+    w.play(t);
+    return w;
+}
+
 // Live pictures of channel 0 with its audio, and a key frame of channel 1,
 // arriving in one read.
 void liveFrames(InputWriter& w, Source& s, int pictures, uint8_t split = 0)
@@ -291,9 +299,8 @@ std::vector<Seed> parserSeeds()
     // one more on each resume, reverse, pause and return to live.
     {
         Source s(device(120));
-        InputWriter w = opened(s);
         uint32_t t = kPlayTime;
-        w.play(t);
+        InputWriter w = playing(s, t);
         playFrames(w, s, 1, 10, &t);
         for (int speed : {2, 4, 8, 64, 128, 300, 1024}) {
             w.speed(int16_t(speed));
@@ -303,9 +310,8 @@ std::vector<Seed> parserSeeds()
     }
     {
         Source s(device(120));
-        InputWriter w = opened(s);
         uint32_t t = kPlayTime;
-        w.play(t);
+        InputWriter w = playing(s, t);
         w.clockStep(500);
         for (int speed : {2001, 2002, 2003}) {
             w.speed(int16_t(speed));
@@ -315,9 +321,8 @@ std::vector<Seed> parserSeeds()
     }
     {
         Source s(device(120));
-        InputWriter w = opened(s);
         uint32_t t = kPlayTime;
-        w.play(t);
+        InputWriter w = playing(s, t);
         w.speed(3001);
         playFrames(w, s, 1, 4, &t);
         w.speed(3001);
@@ -329,9 +334,8 @@ std::vector<Seed> parserSeeds()
     }
     {
         Source s(device(120));
-        InputWriter w = opened(s);
         uint32_t t = kPlayTime + 60;
-        w.play(t);
+        InputWriter w = playing(s, t);
         playFrames(w, s, 1, 10, &t);
         w.speed(-1);  // id 2, frames at or before the last one shown
         t -= 2;
@@ -344,9 +348,8 @@ std::vector<Seed> parserSeeds()
     }
     {
         Source s(device(120));
-        InputWriter w = opened(s);
         uint32_t t = kPlayTime;
-        w.play(t);
+        InputWriter w = playing(s, t);
         playFrames(w, s, 1, 5, &t);
         for (int speed : {2, 2001, 3002}) {
             w.holdSpeed(int16_t(speed));
@@ -359,9 +362,8 @@ std::vector<Seed> parserSeeds()
     }
     for (int model : {61, 11, 51}) {
         Source s(device(model));
-        InputWriter w = opened(s);
         uint32_t t = kPlayTime;
-        w.play(t);
+        InputWriter w = playing(s, t);
         playFrames(w, s, 1, 10, &t);
         w.speed(2);
         playFrames(w, s, 1, 5, &t);
