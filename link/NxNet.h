@@ -95,7 +95,8 @@ public:
     void parseReceived(const uint8_t* data, int n);
     void InitVar();
     // Back to the state of a new link, keeping its buffers, decoders, queues
-    // and hooks (a fuzz target reuses one link: a new one costs 8 MiB).
+    // and hooks: the parser fuzz target reuses one link rather than allocate
+    // 8 MiB of buffers for each input.
     void resetForTest();
     int eNetMode() const { return _eNetMode; }
     int sendWriteQ() const { return _sendWriteQ.load(); }
