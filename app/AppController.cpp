@@ -6,7 +6,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
-#include <QVBoxLayout>
 #include <QPushButton>
 #include <QTableWidget>
 
@@ -17,7 +16,12 @@
 #include "link/NxNet.h"
 #include "output/AudioOut2.h"
 #include "output/MyOpenGLView.h"
+#include "panels/AudioSetViewController.h"
+#include "panels/CalendarSearchController.h"
+#include "panels/DisplayViewController.h"
+#include "panels/HistorySearchController.h"
 #include "panels/ModalSearchWindow.h"
+#include "panels/PTZViewController.h"
 #include "panels/SearchViewController.h"
 #include "panels/TimeSearchController.h"
 #include "platform/Log.h"
@@ -95,16 +99,22 @@ AppController::AppController(TitleBar* window, QObject* parent)
         if (r)
             IPSetCtrl->setDVRInfo(*r);
     };
-    for (auto* panel : {&m_displayView, &m_audioView, &m_ptzView}) {
-        *panel = std::make_unique<QWidget>();
-    }
+    AudioCtrl = new AudioSetViewController(m_window->boxSubMenu());
+    DisplayCtrl = new DisplayViewController(m_window->boxSubMenu());
+    PTZCtrl = new PTZViewController(m_window->boxSubMenu());
+    AudioCtrl->hide();
+    DisplayCtrl->hide();
+    PTZCtrl->hide();
+    AudioCtrl->SetMainController(this);
+    DisplayCtrl->SetMainController(this);
+    PTZCtrl->setMainCtrlPointer(this);
     SearchCtrl = new SearchViewController(m_window->boxSubMenu());
     SearchCtrl->hide();
     SearchCtrl->setMainCtrlPointer(this);
     SearchWindow = new ModalSearchWindow(m_window);
-    m_displayView->setAccessibleName("Display panel");
-    m_audioView->setAccessibleName("Audio panel");
-    m_ptzView->setAccessibleName("PTZ panel");
+    m_clearTimer.setSingleShot(true);
+    m_clearTimer.setInterval(500);
+    connect(&m_clearTimer, &QTimer::timeout, this, [this] { m_view->ClearGlView(); });
     m_timerEchoCheck.setInterval(10000);
     connect(&m_timerEchoCheck, &QTimer::timeout, this, &AppController::CheckEcho);
     connect(window->btnConnect(), &QPushButton::clicked, this, &AppController::OnButtonDvrConnect);
@@ -134,6 +144,7 @@ void AppController::awakeFromNib()
     ShowIpsetView();
     ReadInfo();
     m_window->btnDisconnect()->setEnabled(false);
+    PTZCtrl->setGLViewPointer(m_view);
     m_window->netStatus()->setText("Disconnected");
     if (m_book.count() > 0)
         m_window->tableView()->selectRow(0);
@@ -181,6 +192,8 @@ void AppController::OnButtonDvrConnect()
         m_view->update();
         vlog("NETWORK RELEASE");
         releaseLink();
+        if (AudioCtrl)
+            AudioCtrl->SetHighlightButton(0);
         RequestAudio(0);
         ShowIpsetView();
     }
@@ -196,6 +209,8 @@ void AppController::OnButtonDvrConnect()
         return;
     }
     auto link = std::make_unique<NxNet>();
+    // A Disconnect's pending clear must not blank the new link's pictures.
+    m_clearTimer.stop();
     m_epoch->fetch_add(1);
     m_linkController = std::make_unique<LinkReporter>(this, m_epoch);
     link->setAppController(m_linkController.get());
@@ -222,20 +237,21 @@ void AppController::OnButtonDvrConnect()
 
 void AppController::OnButtonDvrDisconnect()
 {
-    SetButtonStatus(0);
-    if (!m_link)
+    if (!m_link) {
+        SetButtonStatus(0);
         return;
+    }
     RequestAudio(0);
     DisplayConnectStr("", 0, "", CONNECT_STR_DISCONNECTED);
     m_view->SetNetPointer(nullptr);
     m_view->update();
+    // Releasing the link also ends the watchdog's retries.
     releaseLink();
+    SetButtonStatus(0);
+    if (AudioCtrl)
+        AudioCtrl->SetHighlightButton(0);
     ShowIpsetView();
-    QPointer<MyOpenGLView> view = m_view;
-    QTimer::singleShot(500, this, [view] {
-        if (view)
-            view->ClearGlView();
-    });
+    m_clearTimer.start();
 }
 
 // A link still looking its device up or waiting for the connect is left alone.
@@ -243,6 +259,8 @@ bool AppController::connectInProgress() const
 {
     if (!m_link || m_link->isThreadExitDone())
         return false;
+    if (m_link->isResolving())
+        return true;
     uint32_t s = m_link->state();
     return s == NET_DDNS_CONNECT_REQ || s == NET_DDNS_SERVER_OK || s == NET_DDNS_INFO_OK || s == NET_CONNECT_REQ;
 }
@@ -400,6 +418,12 @@ void AppController::RequestSearchInfo(int32_t cmd, int32_t a, int32_t b)
         nx->RequestSearchInfo(cmd, a, b);
 }
 
+void AppController::RequestHistory(const uint8_t* record, size_t len)
+{
+    if (NxNet* nx = recorderLink())
+        nx->RequestHistory(record, len);
+}
+
 void AppController::RequestAudio(int8_t ch)
 {
     if (ch != 0) {
@@ -413,6 +437,8 @@ void AppController::RequestAudio(int8_t ch)
     }
     if (NxNet* nx = recorderLink())
         nx->RequestAudioCh(ch);
+    if (AudioCtrl)
+        AudioCtrl->SetHighlightButton(ch);
 }
 
 bool AppController::PlaySpeed(int32_t speed)
@@ -479,7 +505,9 @@ QString AppController::statusText() const
 void AppController::SetButtonStatus(int status)
 {
     m_window->btnConnect()->setEnabled(status == 0);
-    m_window->btnDisconnect()->setEnabled(status != 0);
+    // While a site's link exists (retrying after a failure too) the user can
+    // still end it.
+    m_window->btnDisconnect()->setEnabled(status != 0 || hasSiteLink());
     if (VESKCtrl)
         VESKCtrl->SetButtonStatus(status != 0 ? 1 : 0);
 }
@@ -497,10 +525,13 @@ void AppController::ShowIpsetView()
 
 void AppController::SetSearchInfo(int type, int32_t v1, int32_t v2, const std::vector<uint8_t>& data)
 {
-    (void)data;  // no open window reads day maps or event pages yet
     // Answers reach only a search window that is open now.
     if (_currentSearchView == 1 && TimeSearchCtrl)
         TimeSearchCtrl->SetSearchInfo(type, v1, v2);
+    else if (_currentSearchView == 2 && HistorySearchCtrl)
+        HistorySearchCtrl->SetSearchInfo(type, v1, v2, data.data(), data.size());
+    else if (_currentSearchView == 3 && CalendarSearchCtrl)
+        CalendarSearchCtrl->SetSearchInfo(type, v1, v2, data.data(), data.size());
 }
 
 void AppController::ShowSearchAlertView()
@@ -525,18 +556,35 @@ bool AppController::permitted(uint32_t bit)
 
 void AppController::ShowDisplayView()
 {
-    showPanel(m_displayView.get());
+    if (DisplayCtrl)
+        showPanel(DisplayCtrl);
 }
 
 void AppController::ShowAudioView()
 {
-    showPanel(m_audioView.get());
+    if (AudioCtrl)
+        showPanel(AudioCtrl);
 }
 
 void AppController::ShowPTZView()
 {
-    if (permitted(AUTH_PTZ))
-        showPanel(m_ptzView.get());
+    if (permitted(AUTH_PTZ) && PTZCtrl)
+        showPanel(PTZCtrl);
+}
+
+AudioSetViewController* AppController::audioPanel() const
+{
+    return AudioCtrl;
+}
+
+DisplayViewController* AppController::displayPanel() const
+{
+    return DisplayCtrl;
+}
+
+PTZViewController* AppController::ptzPanel() const
+{
+    return PTZCtrl;
 }
 
 void AppController::Capture()
@@ -569,6 +617,16 @@ TimeSearchController* AppController::timeSearchPanel() const
     return TimeSearchCtrl;
 }
 
+CalendarSearchController* AppController::calendarSearchPanel() const
+{
+    return CalendarSearchCtrl;
+}
+
+HistorySearchController* AppController::historySearchPanel() const
+{
+    return HistorySearchCtrl;
+}
+
 void AppController::ShowTimeSearchView()
 {
     _currentSearchView = 1;
@@ -578,34 +636,45 @@ void AppController::ShowTimeSearchView()
     int t = SearchWindow->runSearch(panel.get());
     TimeSearchCtrl = nullptr;
     panel.reset();
-    if (t != 0) {
-        if (NxNet* nx = recorderLink())
-            nx->RequestSearch(0, t);
-    }
+    startPlaybackAt(t);
     vlog("return ok");
-}
-
-// A search window whose panel has only a Cancel button.
-int AppController::runCancelOnlySearch(const QString& title)
-{
-    QWidget panel;
-    panel.setAccessibleName(title);
-    auto* layout = new QVBoxLayout(&panel);
-    auto* cancel = new QPushButton("Cancel", &panel);
-    layout->addWidget(cancel);
-    connect(cancel, &QPushButton::clicked, &panel, [&panel] { ModalSearchWindow::endModal(&panel, 0); });
-    return SearchWindow->runSearch(&panel);
 }
 
 void AppController::ShowEventSearchView()
 {
     _currentSearchView = 2;
-    int t = runCancelOnlySearch("Event search");
+    auto panel = std::make_unique<HistorySearchController>();
+    NxNet* nx = recorderLink();
+    panel->SetCh(int8_t(nx ? nx->_dvrInfo().maxch : 0));
+    panel->setMainCtrlPointer(this);
+    panel->SetModel(m_dvrInfo ? m_dvrInfo->modelGroup() : 0, m_dvrInfo ? m_dvrInfo->modelNum() : 0);
+    HistorySearchCtrl = panel.get();
+    int t = SearchWindow->runSearch(panel.get());
     vlog("return %d", t);
+    HistorySearchCtrl = nullptr;
+    panel.reset();
+    startPlaybackAt(t);
 }
 
 void AppController::ShowCalendarView()
 {
     _currentSearchView = 3;
-    runCancelOnlySearch("Calendar search");
+    auto panel = std::make_unique<CalendarSearchController>();
+    panel->setMainCtrlPointer(this);
+    panel->SetModel(m_dvrInfo ? m_dvrInfo->modelGroup() : 0, m_dvrInfo ? m_dvrInfo->modelNum() : 0);
+    CalendarSearchCtrl = panel.get();
+    int t = SearchWindow->runSearch(panel.get());
+    CalendarSearchCtrl = nullptr;
+    panel.reset();
+    startPlaybackAt(t);
+}
+
+// A search window's answer: playback from that time, nothing for 0.
+void AppController::startPlaybackAt(int32_t t)
+{
+    if (t == 0)
+        return;
+    if (NxNet* nx = recorderLink())
+        nx->RequestSearch(0, t);
+    m_view->SetDrawPlayback(PLAY_NORMAL);
 }

@@ -25,7 +25,12 @@ class VESKCtrlViewController;
 class QWidget;
 class SearchViewController;
 class TimeSearchController;
+class CalendarSearchController;
+class HistorySearchController;
 class ModalSearchWindow;
+class AudioSetViewController;
+class DisplayViewController;
+class PTZViewController;
 
 // The application's central object: the site book, connect and disconnect,
 // the echo watchdog, the status line and the requests the panels send.
@@ -73,6 +78,7 @@ public:
     void RequestPreset(int8_t ch, int32_t cmd, int8_t preset);
     void RequestLiveCh(int32_t ch) override;
     void RequestSearchInfo(int32_t cmd, int32_t a, int32_t b) override;
+    void RequestHistory(const uint8_t* record, size_t len) override;
     void RequestAudio(int8_t ch) override;
     bool PlaySpeed(int32_t speed) override;
     void ExitLive() override;
@@ -100,7 +106,12 @@ public:
     void ShowEventSearchView() override;
     void ShowCalendarView() override;
     SearchViewController* playbackPanel() const;
+    AudioSetViewController* audioPanel() const;
+    DisplayViewController* displayPanel() const;
+    PTZViewController* ptzPanel() const;
     TimeSearchController* timeSearchPanel() const;
+    CalendarSearchController* calendarSearchPanel() const;
+    HistorySearchController* historySearchPanel() const;
     ModalSearchWindow* searchWindow() const { return SearchWindow; }
     // Asks the user for a folder; empty when cancelled. Tests replace it.
     std::function<QString(const QString& start)> chooseFolder;
@@ -128,6 +139,8 @@ private:
     bool permitted(uint32_t bit);
     void releaseLink();
     bool connectInProgress() const;
+    // A link made for a site (not the unconnected one of start-up).
+    bool hasSiteLink() const { return m_link && m_linkController; }
 
     TitleBar* m_window;
     MyOpenGLView* m_view;
@@ -142,16 +155,18 @@ private:
     QPointer<QWidget> m_siteEditorView;
     std::unique_ptr<VESKCtrlViewController> VESKCtrl;
     std::unique_ptr<IPSetViewController> IPSetCtrl;
-    // Panels still to come show an empty view.
-    std::unique_ptr<QWidget> m_displayView;
-    std::unique_ptr<QWidget> m_audioView;
-    std::unique_ptr<QWidget> m_ptzView;
+    QPointer<AudioSetViewController> AudioCtrl;
+    QPointer<DisplayViewController> DisplayCtrl;
+    QPointer<PTZViewController> PTZCtrl;
     QPointer<SearchViewController> SearchCtrl;
     QPointer<TimeSearchController> TimeSearchCtrl;
+    QPointer<CalendarSearchController> CalendarSearchCtrl;
+    QPointer<HistorySearchController> HistorySearchCtrl;
     ModalSearchWindow* SearchWindow = nullptr;
     int8_t _currentSearchView = 0;
-    int runCancelOnlySearch(const QString& title);
+    void startPlaybackAt(int32_t t);
     QTimer m_timerEchoCheck;
+    QTimer m_clearTimer;  // clears the view after a Disconnect
     int8_t connectCnt = 0;
     int8_t EchoCheckCount_NonConnect = 0;
     int8_t EchoCheckCount = 0;

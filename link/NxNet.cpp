@@ -194,29 +194,29 @@ bool NxNet::ConnectDVR()
         CloseSocket();
         return false;
     };
+    if (site.dvrPort < 1 || site.dvrPort > 65535) {
+        vlog("port %d out of range", int(site.dvrPort));
+        return fail();
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(uint16_t(site.dvrPort));
+    HostLookup::Result found = lookupHost(site.dvrip, &addr.sin_addr);
+    if (found == HostLookup::Result::Stopped)
+        return fail();
+    if (found == HostLookup::Result::Failed) {
+        vlog("host %s not found", site.dvrip);
+        return fail();
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
+    std::string addrText = text;
+    setNetStatus(NET_CONNECT_REQ, addrText);
+
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return fail();
     hClientSocket = fd;
-
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(uint16_t(site.dvrPort));
-    std::string addrText = site.dvrip;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(site.dvrip, nullptr, &hints, &found) == 0 && found) {
-        addr.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-        char text[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
-        addrText = text;
-        freeaddrinfo(found);
-    } else {
-        addr.sin_addr.s_addr = inet_addr(site.dvrip);
-    }
-    setNetStatus(NET_CONNECT_REQ, addrText);
 
     int flags = fcntl(fd, F_GETFL, 0);
     fcntl(fd, F_SETFL, flags | O_NONBLOCK);

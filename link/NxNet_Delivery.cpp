@@ -124,23 +124,17 @@ int NetSearchInfo::canPop(int c, float rate, uint32_t t, bool slow, uint32_t now
 }
 
 // Holds a playback frame until its time; false when it is thrown away or
-// the hold ends without release.
+// the link stops. A speed change during the hold applies to the held frame
+// at the next check, so the frame is released at the new pace and the
+// channel's following frames keep their reference.
 bool NxNet::waitForPacing(int c)
 {
-    int heldSpeed;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_reqLock);
-        heldSpeed = _searchInfo.eNowPlaySpeed;
-    }
     for (;;) {
         int r;
         {
             std::lock_guard<std::recursive_mutex> lock(m_reqLock);
             if (!_searchInfo.hdd_search_mode_flag)
                 return true;
-            // A speed change or a stop ends the hold; the frame is dropped.
-            if (_searchInfo.eNowPlaySpeed != heldSpeed)
-                return false;
             r = _searchInfo.canPop(c, _pk.speed, _pk.time, false, pacingClock());
         }
         if (r == 1)

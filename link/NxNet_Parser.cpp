@@ -218,8 +218,9 @@ int NxNet::proc_cmd_tail()
     if (!appendNeeded())
         return used;
     uint32_t tail = _saveOffset >= 12 ? be32(&_save_buf[_saveOffset - 4]) : 0;
-    bool probing = _eNowCmd == 1 && _eNetProgress != 2;
-    if (probing && tail != kTailV1 && tail != kTailV2 && !_connectProbeLong) {
+    bool probing = _eNowCmd == 1 && _eNetProgress != 2 && !_connectProbeLong;
+    bool tailFound = tail == kTailV1 || tail == kTailV2;
+    if (probing && (!tailFound || longConnectAnswerFollows(_readOffset + used))) {
         _connectProbeLong = true;
         _neededSize = _bCmdV2 ? (552 - 272) : 2 * (552 - 272);
         return used;
@@ -241,6 +242,30 @@ int NxNet::proc_cmd_tail()
         resetParser();
     }
     return used;
+}
+
+// The short connect answer's tail matched at `from` of the read being parsed.
+// Title bytes of the long answer can look like that tail; the long form wins
+// when its own tail follows in this read, or when the bytes that follow are
+// too few to hold it and do not start another command (a read that ends
+// within a command head counts as one). A recorder that sent the short form
+// sends nothing more until the login.
+bool NxNet::longConnectAnswerFollows(int from) const
+{
+    int extra = _bCmdV2 ? (552 - 272) : 2 * (552 - 272);
+    int after = _recvedSize - from;
+    if (!_recvPtr || after <= 0)
+        return false;
+    const uint8_t* rest = _recvPtr + from;
+    if (after >= extra) {
+        uint32_t t = be32(rest + extra - 4);
+        return t == kTailV1 || t == kTailV2;
+    }
+    // Bytes that start another command mean the short form was whole.
+    static const uint8_t kHead[3] = {0x00, 0x00, 0xAD};
+    if (after >= 4)
+        return !(std::memcmp(rest, kHead, 3) == 0 && (rest[3] == 0xC2 || rest[3] == 0xC3));
+    return std::memcmp(rest, kHead, size_t(after)) != 0;
 }
 
 int NxNet::proc_video_id()
