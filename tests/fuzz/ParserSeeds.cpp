@@ -230,7 +230,7 @@ std::vector<Seed> parserSeeds()
         Source s(device(model, v));
         InputWriter w = opened(s);
         w.read(s.answer(33, testrec::historyPage(s.group(), model, v, testrec::HistoryStatus::Normal,
-                                                 testrec::civilToTime(2024, 1, 12), 0)));
+                                                 testrec::civilToTime(2024, 1, 12), 0, 3)));
         add("cmd-33-history-model" + std::to_string(model) + "-v" + std::to_string(v), w, 4);
     }
 
