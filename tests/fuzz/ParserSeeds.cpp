@@ -181,7 +181,7 @@ std::vector<Seed> parserSeeds()
         InputWriter w;
         w.read(s.answer(1, p));
         w.read(s.login());
-        add("connect-552-tail-in-titles", w, 1);
+        add("connect-552-tail-in-titles", w, 2);
     }
     {
         Source s(device(61));
