@@ -83,6 +83,11 @@ AppController::AppController(TitleBar* window, QObject* parent)
     showAlert = [this](const QString& title, const QString& text) {
         QMessageBox::warning(m_window, title, text, QMessageBox::Ok);
     };
+    // The view's snapshot alerts go through the same hook.
+    m_view->showAlert = [this](const QString& title, const QString& text) {
+        if (showAlert)
+            showAlert(title, text);
+    };
     chooseFolder = [this](const QString& start) {
         return QFileDialog::getExistingDirectory(m_window, QString(), start);
     };
@@ -419,6 +424,7 @@ bool AppController::PlaySpeed(int32_t speed)
 {
     if (NxNet* nx = recorderLink())
         nx->PlaySpeed(speed);
+    m_view->SetDrawPlayback(speed);
     return true;
 }
 
@@ -578,11 +584,18 @@ void AppController::ShowTimeSearchView()
     int t = SearchWindow->runSearch(panel.get());
     TimeSearchCtrl = nullptr;
     panel.reset();
-    if (t != 0) {
-        if (NxNet* nx = recorderLink())
-            nx->RequestSearch(0, t);
-    }
+    startPlayback(t);
     vlog("return ok");
+}
+
+// Playback from a time a search window returned; 0 (cancelled) starts nothing.
+void AppController::startPlayback(int t)
+{
+    if (t == 0)
+        return;
+    if (NxNet* nx = recorderLink())
+        nx->RequestSearch(0, t);
+    m_view->SetDrawPlayback(PLAY_NORMAL);
 }
 
 // A search window whose panel has only a Cancel button.

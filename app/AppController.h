@@ -151,6 +151,7 @@ private:
     ModalSearchWindow* SearchWindow = nullptr;
     int8_t _currentSearchView = 0;
     int runCancelOnlySearch(const QString& title);
+    void startPlayback(int t);
     QTimer m_timerEchoCheck;
     int8_t connectCnt = 0;
     int8_t EchoCheckCount_NonConnect = 0;

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cstdlib>
 #include <memory>
@@ -128,6 +129,60 @@ TEST_P(Layouts, EveryChannelInItsCell)
 }
 
 INSTANTIATE_TEST_SUITE_P(Recorder, Layouts, ::testing::Values(4, 9, 16));
+
+// Text over the pictures, a click that zooms a channel on the recorder, and a
+// snapshot from the control bar.
+TEST_F(LiveView, TextZoomAndSnapshotAgainstTheRecorder)
+{
+    testrec::RecorderConfig cfg;
+    cfg.channels = 4;
+    cfg.fps = 10;
+    cfg.streamAudio = false;
+    startRecorder(cfg);
+    addSite();
+    QTemporaryDir home;
+    const QString folder = home.path() + "/shots";
+    ctrl->siteBook().setCapturePath(folder);
+    window->btnConnect()->click();
+    ASSERT_TRUE(cellsShowColours(4, 2, 20s));
+    MyOpenGLView* view = window->mainGLView();
+
+    // The time (yellow) over the first cell.
+    QImage img = view->grabFramebuffer();
+    int yellow = 0;
+    for (int y = 0; y < img.height() / 8; ++y)
+        for (int x = 0; x < img.width() / 4; ++x) {
+            QColor c = img.pixelColor(x, y);
+            yellow += c.red() > 220 && c.green() > 220 && c.blue() < 60;
+        }
+    EXPECT_GT(yellow, 30);
+
+    rec->clearCommands();
+    QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, QPoint(view->width() * 3 / 4, view->height() * 3 / 4));
+    EXPECT_EQ(view->getMouseClickCh(), 4);
+    EXPECT_TRUE(rec->waitUntil([](const testrec::RecorderStatus& s) { return s.audioChannel == 3 && s.liveMask == 0x0008; },
+                               3s));
+    std::vector<int> kinds;
+    for (const auto& c : rec->log().withId(6))
+        if (auto r = testrec::parseDataRequest(c.payload))
+            kinds.push_back(r->kind);
+    EXPECT_EQ(kinds, (std::vector<int>{2, 0, 1}));  // audio first, then the live channel
+
+    ctrl->PlaySpeed(8);
+    EXPECT_EQ(view->playbackSpeed(), 8);
+
+    view->snapshotClock = [] { return QDateTime(QDate(2026, 12, 7), QTime(21, 5, 9)); };
+    QPushButton* capture = nullptr;
+    for (QPushButton* b : window->findChildren<QPushButton*>())
+        if (b->text() == "Capture")
+            capture = b;
+    ASSERT_NE(capture, nullptr);
+    capture->click();
+    const QString path = folder + "/20261207_210509.jpg";
+    EXPECT_EQ(alerts, QStringList{"Done!!/" + path});
+    QImage shot(path, "JPEG");
+    EXPECT_EQ(shot.size(), view->size() * view->devicePixelRatio());
+}
 
 TEST_F(LiveView, WrongPasswordIsShown)
 {
