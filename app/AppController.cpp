@@ -110,6 +110,9 @@ AppController::AppController(TitleBar* window, QObject* parent)
     m_displayView->setAccessibleName("Display panel");
     m_audioView->setAccessibleName("Audio panel");
     m_ptzView->setAccessibleName("PTZ panel");
+    m_clearTimer.setSingleShot(true);
+    m_clearTimer.setInterval(500);
+    connect(&m_clearTimer, &QTimer::timeout, this, [this] { m_view->ClearGlView(); });
     m_timerEchoCheck.setInterval(10000);
     connect(&m_timerEchoCheck, &QTimer::timeout, this, &AppController::CheckEcho);
     connect(window->btnConnect(), &QPushButton::clicked, this, &AppController::OnButtonDvrConnect);
@@ -201,6 +204,8 @@ void AppController::OnButtonDvrConnect()
         return;
     }
     auto link = std::make_unique<NxNet>();
+    // A Disconnect's pending clear must not blank the new link's pictures.
+    m_clearTimer.stop();
     m_epoch->fetch_add(1);
     m_linkController = std::make_unique<LinkReporter>(this, m_epoch);
     link->setAppController(m_linkController.get());
@@ -227,20 +232,19 @@ void AppController::OnButtonDvrConnect()
 
 void AppController::OnButtonDvrDisconnect()
 {
-    SetButtonStatus(0);
-    if (!m_link)
+    if (!m_link) {
+        SetButtonStatus(0);
         return;
+    }
     RequestAudio(0);
     DisplayConnectStr("", 0, "", CONNECT_STR_DISCONNECTED);
     m_view->SetNetPointer(nullptr);
     m_view->update();
+    // Releasing the link also ends the watchdog's retries.
     releaseLink();
+    SetButtonStatus(0);
     ShowIpsetView();
-    QPointer<MyOpenGLView> view = m_view;
-    QTimer::singleShot(500, this, [view] {
-        if (view)
-            view->ClearGlView();
-    });
+    m_clearTimer.start();
 }
 
 // A link still looking its device up or waiting for the connect is left alone.
@@ -248,6 +252,8 @@ bool AppController::connectInProgress() const
 {
     if (!m_link || m_link->isThreadExitDone())
         return false;
+    if (m_link->isResolving())
+        return true;
     uint32_t s = m_link->state();
     return s == NET_DDNS_CONNECT_REQ || s == NET_DDNS_SERVER_OK || s == NET_DDNS_INFO_OK || s == NET_CONNECT_REQ;
 }
@@ -485,7 +491,9 @@ QString AppController::statusText() const
 void AppController::SetButtonStatus(int status)
 {
     m_window->btnConnect()->setEnabled(status == 0);
-    m_window->btnDisconnect()->setEnabled(status != 0);
+    // While a site's link exists (retrying after a failure too) the user can
+    // still end it.
+    m_window->btnDisconnect()->setEnabled(status != 0 || hasSiteLink());
     if (VESKCtrl)
         VESKCtrl->SetButtonStatus(status != 0 ? 1 : 0);
 }

@@ -128,6 +128,8 @@ private:
     bool permitted(uint32_t bit);
     void releaseLink();
     bool connectInProgress() const;
+    // A link made for a site (not the unconnected one of start-up).
+    bool hasSiteLink() const { return m_link && m_linkController; }
 
     TitleBar* m_window;
     MyOpenGLView* m_view;
@@ -153,6 +155,7 @@ private:
     int runCancelOnlySearch(const QString& title);
     void startPlayback(int t);
     QTimer m_timerEchoCheck;
+    QTimer m_clearTimer;  // clears the view after a Disconnect
     int8_t connectCnt = 0;
     int8_t EchoCheckCount_NonConnect = 0;
     int8_t EchoCheckCount = 0;

@@ -72,6 +72,7 @@ void IPSetViewController::awakeFromNib()
     m_ui->ddnsUse->setChecked(false);
     m_ui->ddnsIp->setText(QString::fromLatin1(kDefaultDDNSAddress));
     m_ui->dvrPort->setText(QStringLiteral("3000"));
+    m_ui->dvrPassword->setEchoMode(QLineEdit::Password);
 }
 
 void IPSetViewController::setDVRInfo(const dvrList& record)
@@ -130,6 +131,22 @@ std::shared_ptr<dvrList> IPSetViewController::recordFromFields() const
     return r;
 }
 
+void IPSetViewController::warn(const QString& text) const
+{
+    if (m_mainControler && m_mainControler->showAlert)
+        m_mainControler->showAlert(QStringLiteral("Warning"), text);
+}
+
+// A port the link could not use is refused here rather than cut to 16 bits.
+// An empty DDNS port (0) stays allowed: it is filled from the DDNS id.
+bool IPSetViewController::portsValid(const dvrList& r) const
+{
+    if (r.dvrport() >= 1 && r.dvrport() <= 65535 && r.ddnsPort() >= 0 && r.ddnsPort() <= 65535)
+        return true;
+    warn(QStringLiteral("Input Port (1 - 65535)"));
+    return false;
+}
+
 void IPSetViewController::AddDVR()
 {
     if (!m_mainControler)
@@ -137,18 +154,21 @@ void IPSetViewController::AddDVR()
     std::shared_ptr<dvrList> record = recordFromFields();
     if (record->nsStrDDNSIP().isEmpty())
         record->setNsStrDDNSIP(QString::fromLatin1(kDefaultDDNSAddress));
-    if (!record->nsStrRegName().isEmpty()) {
-        m_mainControler->AddDVR(std::move(record));
+    if (record->nsStrRegName().isEmpty()) {
+        warn(QStringLiteral("Input RegName"));
         return;
     }
-    if (m_mainControler->showAlert)
-        m_mainControler->showAlert(QStringLiteral("Warning"), QStringLiteral("Input RegName"));
+    if (portsValid(*record))
+        m_mainControler->AddDVR(std::move(record));
 }
 
 void IPSetViewController::UpdateDVR()
 {
-    if (m_mainControler)
-        m_mainControler->UpdateDVR(*recordFromFields());
+    if (!m_mainControler)
+        return;
+    std::shared_ptr<dvrList> record = recordFromFields();
+    if (portsValid(*record))
+        m_mainControler->UpdateDVR(*record);
 }
 
 void IPSetViewController::DeleteDVR()

@@ -41,6 +41,8 @@ private:
     void comboBoxSelectionDidChange();
     std::shared_ptr<dvrList> recordFromFields() const;
     int selectedModel() const;
+    void warn(const QString& text) const;
+    bool portsValid(const dvrList& r) const;
 
     std::unique_ptr<Ui::VESK_IPSet> m_ui;
     QPointer<QWidget> m_view;

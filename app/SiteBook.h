@@ -1,6 +1,8 @@
 #pragma once
 #include <QString>
+#include <QByteArray>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "app/dvrList.h"
@@ -44,7 +46,8 @@ public:
 
 private:
     static std::shared_ptr<dvrList> readRecord(const QSettings& settings, int index);
-    static void writeRecord(QSettings& settings, int index, const dvrList& record);
+    using RawValues = std::vector<std::pair<QString, QByteArray>>;
+    static void writeRecord(QSettings& settings, int index, const dvrList& record, RawValues& raw);
     void readCapturePath(const QSettings& settings);
     bool validRow(int row) const { return row >= 0 && row < count(); }
 

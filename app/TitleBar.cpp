@@ -47,7 +47,9 @@ TitleBar::TitleBar(QWidget* parent) : QMainWindow(parent)
 
     auto* bottom = new QHBoxLayout;
     m_status = new QLabel(central);
-    m_status->setAccessibleName("Status");
+    // A label's accessible name is its text, so assistive tools read the
+    // connection state itself.
+    m_status->setAccessibleDescription("Status");
     m_connect = new QPushButton("Connect", central);
     m_disconnect = new QPushButton("Disconnect", central);
     m_exit = new QPushButton("Exit", central);

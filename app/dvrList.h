@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 #include <atomic>
 
@@ -41,6 +42,12 @@ public:
     const QString& undecipheredDVRPwd() const { return m_undecipheredDVRPwd; }
     void setUndecipheredDVRID(const QString& stored) { m_undecipheredDVRID = stored; }
     void setUndecipheredDVRPwd(const QString& stored) { m_undecipheredDVRPwd = stored; }
+    // The same values as their bytes in the settings file, which may not be
+    // valid text; written back over what the settings store wrote.
+    const QByteArray& rawDVRID() const { return m_rawDVRID; }
+    const QByteArray& rawDVRPwd() const { return m_rawDVRPwd; }
+    void setRawDVRID(const QByteArray& raw) { m_rawDVRID = raw; }
+    void setRawDVRPwd(const QByteArray& raw) { m_rawDVRPwd = raw; }
 
 private:
     QString m_nsStrRegName;
@@ -57,4 +64,6 @@ private:
 
     QString m_undecipheredDVRID;
     QString m_undecipheredDVRPwd;
+    QByteArray m_rawDVRID;
+    QByteArray m_rawDVRPwd;
 };

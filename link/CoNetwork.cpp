@@ -114,6 +114,14 @@ void CoNetwork::set_siteInfo(const tagTSiteInfo& info)
     m_covertMask = info.auth_covert;
 }
 
+HostLookup::Result CoNetwork::lookupHost(const std::string& host, in_addr* out)
+{
+    m_bResolving = true;
+    HostLookup::Result r = HostLookup::lookup(host, out, [this] { return stopRequested(); });
+    m_bResolving = false;
+    return r;
+}
+
 void CoNetwork::setAuthMasks(uint32_t auth, uint32_t covert)
 {
     std::lock_guard<std::mutex> lock(m_siteLock);

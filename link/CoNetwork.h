@@ -8,6 +8,7 @@
 #include "decode/CoDecoder.h"
 #include "decode/IDecoder.h"
 #include "link/CNetDef.h"
+#include "link/HostLookup.h"
 
 class INetView;
 class INetController;
@@ -43,6 +44,8 @@ public:
     bool IsConnectDVR() const { return m_bConnect.load(); }
     bool isThreadExitDone() const { return m_bIsThreadExitSuccess.load(); }
     uint32_t state() const { return m_dwState.load(); }
+    // True while the worker waits for a host name to resolve.
+    bool isResolving() const { return m_bResolving.load(); }
 
     tagTSiteInfo _siteInfo() const;
     void set_siteInfo(const tagTSiteInfo& info);
@@ -57,6 +60,8 @@ protected:
     bool stopRequested() const { return ucThreadExit.load(std::memory_order_relaxed) != 0; }
     CoDecoder* videoDecoder(int ch) const;
     void setAuthMasks(uint32_t auth, uint32_t covert);
+    // Resolves host for the worker; ends early when the link is told to stop.
+    HostLookup::Result lookupHost(const std::string& host, in_addr* out);
 
     std::atomic<uint8_t> ucThreadExit{0};
     mutable std::mutex m_siteLock;  // guards _site against the GUI thread
@@ -64,6 +69,7 @@ protected:
     std::atomic<uint32_t> m_dwState{0};
     std::atomic<bool> m_bConnectDDns{false};
     std::atomic<bool> m_bConnect{false};
+    std::atomic<bool> m_bResolving{false};
     std::atomic<bool> m_bIsThreadExitSuccess{true};
     std::atomic<uint32_t> m_covertMask{0};
     int hClientSocket = -1;

@@ -128,6 +128,7 @@ private:
     int proc_cmd_tail();
     int proc_video_tail();
     bool appendNeeded();
+    bool longConnectAnswerFollows(int from) const;
     void resetParser();
     void set_cmd_struct_size();
 

@@ -149,6 +149,7 @@ void MyOpenGLView::SetNetPointer(CoNetwork* link)
     videoQ->reset();
     ++m_linkEpoch;
     m_bDrawStreaming = false;
+    m_bLinkFailed = false;
     m_bVideoShown = false;
     m_CurrentNetStatus = StatusTable::kPicDisconnected;
     forgetPictures();
@@ -209,15 +210,25 @@ void MyOpenGLView::setNetStatus(int status, const std::string& info)
     if (!StatusTable::actionFor(status, &act))
         return;
     m_bBlank = false;
+    // A failure after pictures were shown ends them at once: the failure
+    // picture replaces them and the status line says so.
+    bool lostStream = act.buttonsOff && showsVideo();
     if (act.streaming) {
         m_bDrawStreaming = true;
     } else {
         m_CurrentNetStatus = act.picture;
         m_bVideoShown = false;
     }
+    if (act.buttonsOff) {
+        m_bLinkFailed = true;
+        m_bDrawStreaming = false;
+        forgetPictures();
+    }
     update();
     if (!_pMain)
         return;
+    if (lostStream && act.lineKind < 0)
+        _pMain->DisplayConnectStr(std::string(), 0, std::string(), CONNECT_STR_DISCONNECTED);
     if (act.lineKind >= 0) {
         int code = 0;
         if (act.lineKind == CONNECT_STR_LOGIN_FAIL && !info.empty())
@@ -302,7 +313,8 @@ int MyOpenGLView::drainFrames()
 void MyOpenGLView::uploadFrame(const tag_FrameV_Orgin& frame)
 {
     int ch = frame.ch;  // checked by the drain
-    if (!m_gl)
+    // Pictures still queued when the link failed are not shown.
+    if (!m_gl || m_bLinkFailed)
         return;
     if (!m_uploadCurrent) {
         makeCurrent();

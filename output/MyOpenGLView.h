@@ -191,6 +191,7 @@ private:
     int m_MouseClickCh = 0;
     bool m_bDrawStreaming = false;
     bool m_bVideoShown = false;  // a frame was drawn since the last status picture
+    bool m_bLinkFailed = false;  // the attached link reported a failure
     bool m_bBlank = false;       // cleared to black until something is drawn
     bool m_dirty = false;        // repaint at the next refresh
     int m_CurrentNetStatus = 0;

@@ -1,6 +1,7 @@
 // The client's real window and view against the test recorder on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QImage>
 #include <QLabel>
@@ -9,7 +10,9 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <cstdlib>
+#include <future>
 #include <memory>
 
 #include "GuiTestSupport.h"
@@ -17,7 +20,9 @@
 #include "app/TitleBar.h"
 #include "app/dvrList.h"
 #include "link/NxNet.h"
+#include "link/HostLookup.h"
 #include "output/MyOpenGLView.h"
+#include "recorder/BacklogFiller.h"
 #include "recorder/Palette.h"
 #include "recorder/TestRecorder.h"
 
@@ -184,14 +189,110 @@ TEST_F(LiveView, TextZoomAndSnapshotAgainstTheRecorder)
     EXPECT_EQ(shot.size(), view->size() * view->devicePixelRatio());
 }
 
-TEST_F(LiveView, WrongPasswordIsShown)
+// The status line is read out by its text, not by a fixed name.
+QString accessibleText(QWidget* w)
+{
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+    return a ? a->text(QAccessible::Name) : QString();
+}
+
+// After a refused login the watchdog retries; Disconnect stays usable and
+// ends the retries.
+TEST_F(LiveView, WrongPasswordIsShownAndDisconnectEndsTheRetries)
 {
     startRecorder({});
     addSite("nope");
+    ctrl->setWatchdogInterval(20);
     window->btnConnect()->click();
     EXPECT_TRUE(waitFor([&] { return ctrl->statusText() == "PASSWORD IS WRONG"; }, 5s));
+    EXPECT_EQ(accessibleText(window->netStatus()), "PASSWORD IS WRONG");
     EXPECT_TRUE(waitFor([&] { return window->btnConnect()->isEnabled(); }, 2s));
+    EXPECT_TRUE(window->btnDisconnect()->isEnabled());
+    EXPECT_TRUE(waitFor([&] { return rec->status().connections >= 2; }, 5s));
+    window->btnDisconnect()->click();
     EXPECT_FALSE(window->btnDisconnect()->isEnabled());
+    int after = rec->status().connections;
+    QTest::qWait(500);
+    EXPECT_EQ(rec->status().connections, after);
+    EXPECT_EQ(accessibleText(window->netStatus()), "Disconnected");
+}
+
+// A link that drops while streaming shows its failure at once, long before
+// the watchdog would act.
+TEST_F(LiveView, DroppedStreamShowsTheFailureAtOnce)
+{
+    testrec::RecorderConfig cfg;
+    cfg.streamAudio = false;
+    startRecorder(cfg);
+    addSite();
+    window->btnConnect()->click();
+    ASSERT_TRUE(cellsShowColours(4, 2, 20s));
+    EXPECT_EQ(accessibleText(window->netStatus()), "Connected");
+    rec->disconnectClient();
+    EXPECT_TRUE(waitFor([&] { return ctrl->statusText() == "Disconnected"; }, 3s));
+    MyOpenGLView* view = window->mainGLView();
+    EXPECT_FALSE(view->isStreaming());
+    EXPECT_EQ(view->currentNetStatus(), 8);  // "7_Con_Fail_NetErr"
+    QTest::qWait(200);
+    EXPECT_FALSE(cellsShowColours(4, 2, 300ms));
+    EXPECT_TRUE(window->btnDisconnect()->isEnabled());
+}
+
+// Connecting again right after a Disconnect is not blanked by the
+// Disconnect's delayed clear.
+TEST_F(LiveView, ConnectRightAfterDisconnectKeepsItsPicture)
+{
+    testrec::BlockedListener blocked;  // the link stays in its connect wait
+    ASSERT_TRUE(blocked.ok());
+    auto site = std::make_shared<dvrList>();
+    site->setNsStrRegName("Blocked");
+    site->setModelNum(2);
+    site->setNsStrDVRIP("127.0.0.1");
+    site->setDvrport(blocked.port());
+    ctrl->AddDVR(site);
+    window->tableView()->selectRow(0);
+    window->btnConnect()->click();
+    window->btnDisconnect()->click();
+    window->btnConnect()->click();
+    QTest::qWait(800);
+    QImage img = window->mainGLView()->grabFramebuffer();
+    ASSERT_FALSE(img.isNull());
+    bool drawn = false;
+    for (int y = 0; y < img.height() && !drawn; y += 7)
+        for (int x = 0; x < img.width() && !drawn; x += 7)
+            drawn = img.pixelColor(x, y) != QColor(Qt::black);
+    EXPECT_TRUE(drawn) << "the connecting picture was cleared";
+}
+
+// A host name whose lookup never answers: the watchdog leaves the link alone
+// and Disconnect returns at once.
+TEST_F(LiveView, LookupThatNeverAnswersHoldsNothingUp)
+{
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> calls{0};
+    HostLookup::setResolver([released, &calls](const std::string&, in_addr*) {
+        ++calls;
+        released.wait();
+        return false;
+    });
+    auto site = std::make_shared<dvrList>();
+    site->setNsStrRegName("Named");
+    site->setModelNum(2);
+    site->setNsStrDVRIP("recorder.test");
+    site->setDvrport(9000);
+    ctrl->AddDVR(site);
+    window->tableView()->selectRow(0);
+    ctrl->setWatchdogInterval(20);
+    window->btnConnect()->click();
+    QTest::qWait(400);
+    EXPECT_EQ(calls.load(), 1);
+    auto begin = std::chrono::steady_clock::now();
+    window->btnDisconnect()->click();
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);
+    EXPECT_EQ(ctrl->statusText(), "Disconnected");
+    HostLookup::setResolver({});
+    release.set_value();
 }
 
 TEST_F(LiveView, WatchdogReplacesASilentRecorder)

@@ -301,18 +301,74 @@ TEST_F(SiteBookTest, BookWrittenByAnotherProgramIsRead)
 
 namespace {
 
-TEST(SiteBookLimits, AbsurdCountIsCut)
+// A count that does not match the stored sites neither invents empty sites
+// nor hides stored ones, and the next Add lands after them.
+TEST(SiteBookLimits, BadCountsKeepExactlyTheStoredSites)
 {
     QSettings s(QStringLiteral("vesk"), QStringLiteral("vesk"));
+    for (const char* count : {"2147483647", "-3", "many"}) {
+        s.clear();
+        s.setValue(QStringLiteral("dvrCount"), QString::fromLatin1(count));
+        s.setValue(QStringLiteral("regname_0"), QStringLiteral("First"));
+        s.setValue(QStringLiteral("regname_2"), QStringLiteral("Third"));
+        s.setValue(QStringLiteral("dvrport_2"), 9000);
+        s.sync();
+        SiteBook book;
+        book.ReadInfo();
+        ASSERT_EQ(book.count(), 2) << count;
+        EXPECT_EQ(book.record(1)->nsStrRegName(), QStringLiteral("Third"));
+        EXPECT_EQ(book.record(1)->dvrport(), 9000);
+        auto added = std::make_shared<dvrList>();
+        added->setNsStrRegName(QStringLiteral("Added"));
+        book.AddDVR(added);
+        book.SyncDVRINfo();
+
+        SiteBook again;
+        again.ReadInfo();
+        ASSERT_EQ(again.count(), 3) << count;
+        EXPECT_EQ(again.record(0)->nsStrRegName(), QStringLiteral("First"));
+        EXPECT_EQ(again.record(1)->nsStrRegName(), QStringLiteral("Third"));
+        EXPECT_EQ(again.record(2)->nsStrRegName(), QStringLiteral("Added"));
+        EXPECT_FALSE(QSettings(QStringLiteral("vesk"), QStringLiteral("vesk")).contains(QStringLiteral("regname_3")));
+    }
     s.clear();
-    s.setValue(QStringLiteral("dvrCount"), 2000000000);
-    s.setValue(QStringLiteral("regname_0"), QStringLiteral("First"));
-    s.sync();
+}
+
+// A stored password that does not decipher goes back to the file with the
+// same bytes, even when they are not valid text.
+TEST(SiteBookLimits, UndecipheredValueIsWrittenBackByteForByte)
+{
+    QString file;
+    {
+        QSettings s(QStringLiteral("vesk"), QStringLiteral("vesk"));
+        s.clear();
+        s.setValue(QStringLiteral("dvrCount"), 1);
+        s.setValue(QStringLiteral("regname_0"), QStringLiteral("Gate"));
+        s.setValue(QStringLiteral("dvrpwd_0"), QStringLiteral("PLACEHOLDER"));
+        s.sync();
+        file = s.fileName();
+    }
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QByteArray text = f.readAll();
+    f.close();
+    const QByteArray raw("ab\xff\xfe=cd");
+    text.replace("PLACEHOLDER", raw);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text);
+    f.close();
+
     SiteBook book;
     book.ReadInfo();
-    EXPECT_EQ(book.count(), 10000);
-    EXPECT_EQ(book.record(0)->nsStrRegName(), QStringLiteral("First"));
-    s.clear();
+    ASSERT_EQ(book.count(), 1);
+    EXPECT_TRUE(book.record(0)->nsStrDVRPwd().isEmpty());
+    book.record(0)->setNsStrRegName(QStringLiteral("Gate 2"));
+    EXPECT_TRUE(book.SyncDVRINfo());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray after = f.readAll();
+    EXPECT_TRUE(after.contains("\ndvrpwd_0=" + raw + "\n")) << after.toStdString();
+    EXPECT_TRUE(after.contains("Gate 2"));
+    QSettings(QStringLiteral("vesk"), QStringLiteral("vesk")).clear();
 }
 
 }  // namespace

@@ -152,6 +152,32 @@ TEST_F(SiteEditorTest, AddWithoutNameWarnsAndStoresNothing)
     EXPECT_FALSE(stored("dvrCount").isValid());
 }
 
+// A port the link cannot use is refused on Add and Update, not wrapped.
+TEST_F(SiteEditorTest, PortOutsideTheRangeIsRefused)
+{
+    field("regName")->setText(QStringLiteral("Far"));
+    for (const char* port : {"104185", "0", "-1"}) {
+        field("dvrPort")->setText(QString::fromLatin1(port));
+        press("Add");
+        EXPECT_EQ(book().count(), 0) << port;
+    }
+    field("dvrPort")->setText(QStringLiteral("3000"));
+    field("ddnsPort")->setText(QStringLiteral("70000"));
+    press("Add");
+    EXPECT_EQ(book().count(), 0);
+    ASSERT_EQ(alerts.size(), 4u);
+    EXPECT_EQ(alerts[0], std::make_pair(QStringLiteral("Warning"), QStringLiteral("Input Port (1 - 65535)")));
+
+    field("ddnsPort")->setText(QStringLiteral("2000"));
+    press("Add");
+    ASSERT_EQ(book().count(), 1);
+    window->tableView()->selectRow(0);
+    field("dvrPort")->setText(QStringLiteral("65536"));
+    press("Update");
+    EXPECT_EQ(book().record(0)->dvrport(), 3000);
+    EXPECT_EQ(alerts.size(), 5u);
+}
+
 TEST_F(SiteEditorTest, DdnsIdFirstCharacterChoosesServerAndPort)
 {
     const QString address = QString::fromLatin1(IPSetViewController::kDefaultDDNSAddress);
@@ -252,6 +278,7 @@ TEST_F(SiteEditorTest, ShownSiteFillsFieldsAndItsModelGoesToTheNextAdd)
     EXPECT_EQ(field("regName")->text(), QStringLiteral("Door"));
     EXPECT_EQ(field("dvrId")->text(), QStringLiteral("user"));
     EXPECT_EQ(field("dvrPassword")->text(), QStringLiteral("pw"));
+    EXPECT_EQ(field("dvrPassword")->echoMode(), QLineEdit::Password);
     EXPECT_EQ(field("dvrPort")->text(), QStringLiteral("8000"));
     EXPECT_EQ(modelBox()->currentText(), QStringLiteral("MJPEG"));
     EXPECT_TRUE(ddnsUseBox()->isChecked());
@@ -321,6 +348,7 @@ TEST_F(SiteEditorTest, ModelOutsideOneAndTwoIsNeverStored)
         dvrList s;
         s.setNsStrRegName(QStringLiteral("Odd"));
         s.setModelNum(bad);
+        s.setDvrport(2000);
         editor->setDVRInfo(s);
         EXPECT_EQ(modelBox()->currentText(), QStringLiteral("DVR")) << bad;
         press("Update");

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <future>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,42 @@ TEST_F(Connect, PeerCloseIsNoticed)
     EXPECT_FALSE(net.IsConnectDVR());
     EXPECT_TRUE(logHas("Disconnect(TcpReceivePump)"));
     close(lfd);
+}
+
+TEST_F(Connect, PortOutOfRangeFailsInsteadOfWrapping)
+{
+    start(104185);  // would be 38649 cut to 16 bits
+    ASSERT_TRUE(reports.waitStatus(NET_CONNECT_FAIL, 5s));
+    EXPECT_TRUE(logHas("port 104185 out of range"));
+    for (int s : reports.statusList())
+        EXPECT_NE(s, NET_CONNECT_REQ);
+}
+
+// A resolver that never answers holds up neither the stop nor the worker's
+// exit; the link says it is resolving meanwhile.
+TEST_F(Connect, StopDuringAHostLookupThatNeverAnswers)
+{
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> calls{0};
+    HostLookup::setResolver([released, &calls](const std::string& host, in_addr*) {
+        ++calls;
+        released.wait();
+        return false;
+    });
+    net.setNetInfo(0, "recorder.test", "", "pw", 9000, "", 2000, "admin", 2);
+    net.CreateThread();
+    for (int i = 0; i < 200 && !net.isResolving(); ++i)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_TRUE(net.isResolving());
+    auto begin = std::chrono::steady_clock::now();
+    net.StopThread();
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);
+    EXPECT_TRUE(net.isThreadExitDone());
+    EXPECT_FALSE(net.isResolving());
+    EXPECT_EQ(calls.load(), 1);
+    HostLookup::setResolver({});
+    release.set_value();
 }
 
 TEST(LinkLifecycle, StopWithoutThreadAndSiteFields)

@@ -140,15 +140,17 @@ TEST_F(Delivery, NdavFramesAreJudgedByTheirTypeOnly)
     EXPECT_EQ(log.find("PASS server"), std::string::npos);
 }
 
-// A playback frame held by pacing is let go by a speed change, and each
-// frame-step press lets one frame of a channel through.
-TEST_F(Delivery, SpeedChangeEndsAPacingHoldAndStepsGrantFrames)
+// A playback frame held by pacing goes out at the new pace after a speed
+// change, so the next frame of its channel still decodes; each frame-step
+// press lets one frame of a channel through.
+TEST_F(Delivery, SpeedChangeDuringAHoldReleasesTheFrameAndStepsGrantFrames)
 {
     open(1);
     int fds[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
     net->setSocketForTest(fds[0], true);
-    net->pacingClock = [] { return 0u; };  // time stands still: nothing is due
+    std::atomic<uint32_t> clockMs{0};  // stands still until the speed changes
+    net->pacingClock = [&] { return clockMs.load(); };
     net->RequestSearch(0, 1700000000);
     int id = net->requestId();
     const auto& frames = clip().frames();
@@ -156,10 +158,14 @@ TEST_F(Delivery, SpeedChangeEndsAPacingHoldAndStepsGrantFrames)
     std::thread changer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         net->PlaySpeed(2);
+        clockMs = 600;  // past the half-second window of double speed
     });
-    EXPECT_EQ(frame(8, 0, FrameType::Key, frames[0].data, id, 1), 0);
+    EXPECT_EQ(frame(8, 0, FrameType::Key, frames[0].data, id, 1), 1);
     changer.join();
     EXPECT_EQ(net->searchInfo().eNowPlaySpeed, 2);
+    EXPECT_NE(net->decodeGate(0), 0);
+    clockMs = 700;
+    EXPECT_EQ(frame(8, 0, FrameType::Other, frames[1].data, id, 1), 1);
 
     net->PlaySpeed(3001);
     id = net->requestId();

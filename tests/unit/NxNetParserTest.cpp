@@ -145,6 +145,27 @@ TEST_F(QuietLog, ConnectAnswerFormsAcrossReadBoundaries)
     }
 }
 
+// Title bytes of the long answer that look like the short answer's tail do
+// not cut it short, whether the answer comes whole or in pieces.
+TEST_F(QuietLog, LongConnectAnswerWithTailLikeTitleBytes)
+{
+    for (const char* fake : {"NEND", "\x00\x00\x01\xB4"}) {
+        Bytes payload(552, 0);
+        payload[0] = 1;
+        payload[4] = 4;
+        payload[12] = 30;
+        std::memcpy(&payload[272], fake, 4);
+        Bytes s = cmdV2(1, payload);
+        append(s, cmdV2(11, Bytes(28, 3)));
+        for (std::vector<size_t> cuts : {std::vector<size_t>{}, {100}, {290}, {300, 400}, {560}}) {
+            std::vector<Event> ev = parse(s, cuts);
+            ASSERT_EQ(ev.size(), 2u) << fake[0] << " " << cuts.size();
+            EXPECT_EQ(ev[0].len, 552);
+            EXPECT_EQ(ev[1].id, 11);
+        }
+    }
+}
+
 TEST_F(QuietLog, NoFrameBeforeTheStartCodeIsKnown)
 {
     // Without a connect answer the start code is unset and matches nothing.

@@ -1,0 +1,295 @@
+// Recorder link: frame delivery, unscrambling and playback pacing.
+#include "link/NxNet.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <thread>
+
+
+#include "decode/CFFmpeg.h"
+#include "link/AESCrypt.h"
+#include "link/INetController.h"
+#include "link/INetView.h"
+#include "output/RingBuffer.h"
+#include "platform/Crypto.h"
+#include "platform/Log.h"
+
+#include "link/NxWire.h"
+
+using namespace nxwire;
+
+// ---------------------------------------------------------------------------
+// Frame delivery
+
+bool NxNet::isSkipFrame()
+{
+    int c = _pk.ch;
+    uint8_t& gate = _netInfo.bFirstDecoding[c];
+    uint32_t& count = _netInfo.frameCountForSkip[c];
+    int type = _pk.frame_type;
+    if (uint32_t(_pk.stream_id) == le32(reinterpret_cast<const uint8_t*>("NDAV"))) {
+        if (type == 1) {
+            count = 0;
+            gate = 10;
+            return false;
+        }
+        return gate == 0;
+    }
+    if (type != 1 && gate == 0)
+        return true;
+    if (type == 6) {
+        vlog("Garbage frame! (CH %d)\n", c);
+        count = 10;
+    } else if (type == 2) {
+        count++;
+    } else if (type == 1) {
+        count = 0;
+        gate = 10;
+    }
+    return _nowHeaderID == kCodeF3 && count > 9;
+}
+
+int NetSearchInfo::canPop(int c, float rate, uint32_t t, bool slow, uint32_t nowMs)
+{
+    int speed = eNowPlaySpeed;
+    if (speed == 1000 || speed == 1024)
+        return 1;
+    if (c < 0 || c >= 16)
+        return 1;
+    uint32_t v = rate != 0.0f ? uint32_t(1000.0f / rate) : 30;
+    if (slow)
+        v *= 10;
+    uint32_t interval;
+    uint32_t window;
+    switch (speed) {
+    case 1: interval = v; window = 1000; break;
+    case 2: interval = v >> 1; window = 500; break;
+    case 4: interval = v >> 2; window = 250; break;
+    case 8: interval = v >> 3; window = 125; break;
+    case 64: interval = 100; window = 500; break;
+    case 128: case 300: interval = 20; window = 333; break;
+    case 2001: interval = 2 * v; window = 2000; break;
+    case 2002: interval = 4 * v; window = 4000; break;
+    case 2003: interval = 8 * v; window = 8000; break;
+    case -1: interval = 5 * v; window = 1000; break;
+    case 3001: case 3002:
+        dwImageSpeed[c] = 0;
+        if (dwStepCount[c] == 0)
+            return 0;
+        dwStepCount[c]--;
+        return 1;
+    default:
+        dwImageSpeed[c] = 0;
+        return 1;
+    }
+    dwImageSpeed[c] = interval;
+
+    dwOldTickTime = dwCurrentTickTime;
+    dwCurrentTickTime = nowMs;
+    uint32_t d = dwCurrentTickTime - dwOldTickTime;
+    if (d > 10000)
+        d = 0;
+    dftDuration = d;
+    elapseTime += d;
+    uint32_t e = elapseTime;
+
+    if (t == dvrNowTime) {
+        if (e > window + window / 2)
+            return 1;
+        if (e > window)
+            return -1;
+    } else {
+        if (e < window)
+            return 0;
+        dvrNowTime = t;
+        elapseTime = 0;
+        std::memset(dvrSpeedTime, 0, sizeof dvrSpeedTime);
+        e = 0;
+    }
+    if (dvrSpeedTime[c] > e)
+        return 0;
+    dvrSpeedTime[c] += interval;
+    return 1;
+}
+
+// Holds a playback frame until its time; false when it is thrown away or
+// the link stops. A speed change during the hold applies to the held frame
+// at the next check, so the frame is released at the new pace and the
+// channel's following frames keep their reference.
+bool NxNet::waitForPacing(int c)
+{
+    for (;;) {
+        int r;
+        {
+            std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+            if (!_searchInfo.hdd_search_mode_flag)
+                return true;
+            r = _searchInfo.canPop(c, _pk.speed, _pk.time, false, pacingClock());
+        }
+        if (r == 1)
+            return true;
+        if (r == -1) {
+            vlog("ThrowBin");
+            _netInfo.dropFpsPerCh[c]++;
+            _netInfo.bFirstDecoding[c] = 0;
+            return false;
+        }
+        TcpSendPump();
+        std::this_thread::sleep_for(std::chrono::microseconds(10));
+        if (stopRequested())
+            return false;
+    }
+}
+
+tag_FrameV_Orgin* NxNet::waitForVideoSlot()
+{
+    if (!videoQ)
+        return nullptr;
+    for (;;) {
+        if (tag_FrameV_Orgin* slot = videoQ->tryGetWriteBuffer())
+            return slot;
+        if (stopRequested())
+            return nullptr;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+void NxNet::unscramble(uint8_t* data, int len)
+{
+    if (len < 64)
+        return;
+    if (_dvr.group == 11 || _dvr.group == 12) {
+        auto plain = AESCrypt::AES256DecryptWithVectorWithKey(std::span<const uint8_t>(data, 64), AESCrypt::kFixedKey);
+        if (plain && plain->size() == 64)
+            std::memcpy(data, plain->data(), 64);
+        else
+            std::memset(data, 0, 64);
+        return;
+    }
+    for (int i = 0; i < 64; ++i)
+        data[i] ^= kXorMask[i % 16];
+}
+
+void NxNet::deliverAudio()
+{
+    if (!audioQ || !_DecoderA)
+        return;
+    tag_FrameA_Orgin* slot = audioQ->tryGetWriteBuffer();
+    if (!slot)
+        return;
+    if (!_DecoderA->Decode(&_pk) || !_pk.outbuff || _pk.outsize <= 0)
+        return;
+    uint32_t n = std::min<uint32_t>(uint32_t(_pk.outsize), sizeof slot->bufAudio);
+    slot->time = _pk.time;
+    slot->dwLength = n;
+    std::memcpy(slot->bufAudio, _pk.outbuff, n);
+    audioQ->putWriteBuffer();
+}
+
+bool NxNet::ProcDvrFrame()
+{
+    int c = _pk.ch;
+    if (c < 0 || c >= 16)
+        return true;
+    applyDiscontinuity();
+    bool search;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+        NetSearchInfo& s = _searchInfo;
+        search = s.hdd_search_mode_flag;
+        bool keep;
+        if (uint32_t(_pk.stream_id) == le32(reinterpret_cast<const uint8_t*>("NDAV"))) {
+            keep = (!search && _pk.now_type == 0) || (search && _pk.now_type == 1);
+        } else {
+            keep = _pk.request_id == _request_id && (search || _pk.now_type != 1);
+            if (!keep)
+                vlog(!search && _pk.now_type == 1 ? "1. PASS server reqid %d, client reqid %d\r\n"
+                                                  : "2. PASS server reqid %d, client reqid %d\r\n",
+                     int(_pk.request_id), _request_id);
+        }
+        if (!keep) {
+            _netInfo.bFirstDecoding[c] = 0;
+            return true;
+        }
+        if (_pk.frame_type == 3) {
+            int speed = s.eNowPlaySpeed;
+            if ((speed == 1 || speed == 1000) && g_requestAudioCh.load() == c + 1)
+                deliverAudio();
+            return true;
+        }
+        if (isSkipFrame()) {
+            _netInfo.dropFpsPerCh[c]++;
+            return true;
+        }
+        if (m_covertMask.load() & (1u << c))
+            return true;
+        s.current_frame_time = _pk.time;
+        if (search) {
+            if (s.reset_search_play_time) {
+                s.reset_search_play_time = false;
+                s.hdd_search_set_play_time = _pk.time;
+            }
+            if (s.eNowPlaySpeed < 0 && s.hdd_search_set_play_time < _pk.time) {
+                vlog("Invalid search time(ch %d)\r\n", c);
+                return true;
+            }
+            if (s.eNowPlaySpeed == 0)
+                return true;
+        }
+    }
+    if (stopRequested())
+        return true;
+    if (search && !waitForPacing(c))
+        return true;
+    tag_FrameV_Orgin* slot = waitForVideoSlot();
+    if (!slot)
+        return true;
+    if (_dvr.video_encypt == 1 && _pk.frame_type == 1)
+        unscramble(const_cast<uint8_t*>(_pk.inbuff), _pk.insize);
+    _pk.deinterlace = (_dvr.model == 122 && _pk.w_org == 1920 && _pk.h_org == 1080 && _pk.speed > 15.0f) ? 1 : 0;
+    // FFmpeg reads a little past the coded data; keep that margin zeroed.
+    std::memset(const_cast<uint8_t*>(_pk.inbuff) + _pk.insize, 0, 64);
+
+    CoDecoder* dec = videoDecoder(c);
+    // The picture is converted straight into the slot when it fits.
+    if (dec)
+        dec->setOutputTarget(slot->outbuff, sizeof slot->outbuff);
+    bool got = dec && dec->Decode(&_pk);
+    if (!got && dec && _pk.misc2) {
+        if (auto* h264 = dynamic_cast<CFFmpeg*>(dec))
+            got = h264->DecodeDummy(&_pk);
+    }
+    if (!got)
+        return true;
+    int64_t bytes = int64_t(_pk.w) * _pk.h * 4;
+    if (_pk.w <= 0 || _pk.h <= 0 || _pk.w > 1920 || _pk.h > 1080 || !_pk.outbuff) {
+        vlog("picture size refused (%d x %d)\r\n", _pk.w, _pk.h);
+        return true;
+    }
+    slot->result = _pk.result;
+    slot->time = _pk.time;
+    slot->ch = _pk.ch;
+    slot->now_type = _pk.now_type;
+    slot->add_nal = _pk.add_nal;
+    slot->w = _pk.w;
+    slot->h = _pk.h;
+    slot->outsize = _pk.outsize;
+    slot->evt_rec = _pk.evt_rec;
+    slot->evt_md = _pk.evt_md;
+    slot->evt_ss = _pk.evt_ss;
+    if (_pk.outbuff != slot->outbuff)
+        std::memcpy(slot->outbuff, _pk.outbuff, size_t(std::min<int64_t>(bytes, _pk.outsize > 0 ? _pk.outsize : bytes)));
+    videoQ->putWriteBuffer();
+    return true;
+}

@@ -1,0 +1,250 @@
+// Recorder link: requests from the user interface.
+#include "link/NxNet.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <thread>
+
+
+#include "decode/CFFmpeg.h"
+#include "link/AESCrypt.h"
+#include "link/INetController.h"
+#include "link/INetView.h"
+#include "output/RingBuffer.h"
+#include "platform/Crypto.h"
+#include "platform/Log.h"
+
+#include "link/NxWire.h"
+
+using namespace nxwire;
+
+// ---------------------------------------------------------------------------
+// Requests
+
+// Applied by the worker before its next frame, so the gates stay its own.
+void NxNet::discontinuityNet(int8_t)
+{
+    m_pendingDiscontinuity = true;
+}
+
+void NxNet::applyDiscontinuity()
+{
+    if (!m_pendingDiscontinuity.exchange(false))
+        return;
+    std::memset(_netInfo.bFirstDecoding, 0, sizeof _netInfo.bFirstDecoding);
+    _netInfo.seqnum[0] = 0;
+}
+
+void NxNet::sendDataRequest(int kind, const uint8_t switches[16])
+{
+    uint8_t rec[24];
+    put32(rec, uint32_t(_request_id));
+    put32(rec + 4, uint32_t(kind));
+    std::memcpy(rec + 8, switches, 16);
+    SendCmdToServer(6, rec, sizeof rec);
+}
+
+void NxNet::allDataReq(bool all, bool newId)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+    if (newId)
+        _request_id = (_request_id + 1) % 16;
+    uint8_t sw[16];
+    std::memset(sw, all ? 1 : 0, sizeof sw);
+    sendDataRequest(0, sw);
+}
+
+void NxNet::IncreaseDataReq(bool newId)
+{
+    allDataReq(true, newId);
+}
+
+void NxNet::RequestLiveCh(int keyFrameOnly, int8_t ch)
+{
+    if (!connected())
+        return;
+    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+    currentDisplayCh = ch;
+    uint8_t sw[16];
+    std::memset(sw, ch == 0 ? 1 : 0, sizeof sw);
+    if (ch >= 1 && ch <= 16)
+        sw[ch - 1] = 1;
+    sendDataRequest(0, sw);
+    if (keyFrameOnly != 1)
+        std::memset(sw, 0, sizeof sw);
+    sendDataRequest(1, sw);
+    vlog("Request Live Ch : %d", ch);
+}
+
+void NxNet::RequestAudioCh(int8_t ch)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+    g_requestAudioCh = ch;
+    uint8_t sw[16] = {};
+    if (ch >= 1 && ch <= 16)
+        sw[ch - 1] = 1;
+    sendDataRequest(2, sw);
+}
+
+void NxNet::RequestPanTilt(int8_t ch, int32_t cmd, int8_t speed)
+{
+    if (!connected())
+        return;
+    uint8_t rec[16];
+    put32(rec, uint32_t(int32_t(ch)));
+    put32(rec + 4, uint32_t(cmd));
+    put32(rec + 8, 0);
+    put32(rec + 12, uint32_t(int32_t(speed)));
+    SendCmdToServer(53, rec, sizeof rec);
+}
+
+void NxNet::RequestPreset(int8_t ch, int32_t cmd, int8_t preset)
+{
+    if (!connected())
+        return;
+    uint8_t rec[16];
+    put32(rec, uint32_t(int32_t(ch)));
+    put32(rec + 4, uint32_t(cmd));
+    put32(rec + 8, uint32_t(int32_t(preset)));
+    put32(rec + 12, 0);
+    SendCmdToServer(53, rec, sizeof rec);
+}
+
+void NxNet::RequestSearchInfo(int32_t cmd, int32_t a, int32_t b)
+{
+    if (!connected())
+        return;
+    SendCmdToServer(cmd, a, b);
+}
+
+void NxNet::RequestHistory(const uint8_t* record, size_t len)
+{
+    if (!connected())
+        return;
+    SendCmdToServer(32, record, len);
+}
+
+void NxNet::RequestSearch(int32_t, int32_t startTime)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+    _searchInfo.eSearchType = 0;
+    _searchInfo.eNowPlaySpeed = 1;
+    allDataReq(false, true);
+    discontinuityNet();
+    SendCmdToServer(13, 0, 0);
+    _searchInfo.hdd_search_set_play_time = uint32_t(startTime);
+    searchStartPlay();
+}
+
+void NxNet::searchStartPlay()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+    if (connected())
+        RequestLiveCh(0, currentDisplayCh);
+    _searchInfo.search_mode_frame_count = 30;
+    _searchInfo.hdd_search_mode_flag = true;
+    SendCmdToServer(29, 0, 0);
+    SendCmdToServer(22, 0, 0);
+    _searchInfo.eNowPlaySpeed = 1;
+    sendSpeed(27, 1, 0);
+}
+
+void NxNet::sendSpeed(int cmd, int speed, uint8_t slow)
+{
+    uint8_t rec[4];
+    put16(rec, uint16_t(int16_t(speed)));
+    rec[2] = slow;
+    rec[3] = _searchInfo.flow_control;
+    SendCmdToServer(cmd, rec, sizeof rec);
+}
+
+bool NxNet::ExitLive()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+    if (!connected() || !_searchInfo.hdd_search_mode_flag)
+        return false;
+    _searchInfo.eNowPlaySpeed = 1000;
+    _searchInfo.hdd_search_mode_flag = false;
+    allDataReq(false, true);
+    discontinuityNet();
+    SendCmdToServer(30, 0, 0);
+    uint8_t sw[16];
+    std::memset(sw, 1, sizeof sw);
+    sendDataRequest(0, sw);
+    return true;
+}
+
+void NxNet::resumeBlock()
+{
+    IncreaseDataReq(true);
+    discontinuityNet();
+    _searchInfo.hdd_search_set_play_time = _searchInfo.current_frame_time;
+    SendCmdToServer(29, 0, 0);
+}
+
+bool NxNet::PlaySpeed(int32_t s)
+{
+    if (!connected())
+        return false;
+    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+    NetSearchInfo& si = _searchInfo;
+    if (!si.hdd_search_mode_flag) {
+        si.eNowPlaySpeed = 1000;
+        return true;
+    }
+    bool step = s == PLAY_STEP_FORWARD || s == PLAY_STEP_BACKWARD;
+    if (step) {
+        // Each step press lets one frame of every channel through.
+        for (auto& n : si.dwStepCount)
+            n = 1;
+    }
+    if (s == si.eNowPlaySpeed && !step)
+        return true;
+    int p = si.eNowPlaySpeed;
+    si.ePrevPrevPlaySpeed = si.ePrevPlaySpeed;
+    si.ePrevPlaySpeed = p;
+    si.eNowPlaySpeed = s;
+    bool resume = p < 0 || p == 0 || p == 3000 || p == 3002;
+    if (s >= 1 && s <= 2003) {
+        if (resume)
+            resumeBlock();
+        if (s == 1024)
+            sendSpeed(28, 1024, 0);
+        else if (s == 2001)
+            sendSpeed(27, 0, 50);
+        else if (s == 2002)
+            sendSpeed(27, 0, 25);
+        else if (s == 2003)
+            sendSpeed(27, 0, 18);
+        else
+            sendSpeed(27, s, 0);
+        si.eNowPlaySpeedForStep = s;
+    } else if (s == 0) {
+        si.hdd_search_set_play_time = si.current_frame_time;
+        allDataReq(false, true);
+        discontinuityNet();
+        SendCmdToServer(25, 0, 0);
+    } else if (s < 0) {
+        if (p >= 0) {
+            SendCmdToServer(23, 0, 0);
+            IncreaseDataReq(true);
+            discontinuityNet();
+            si.hdd_search_set_play_time = si.current_frame_time;
+            SendCmdToServer(29, 0, 0);
+        }
+        sendSpeed(26, s, 0);
+        si.eNowPlaySpeedForStep = s;
+    }
+    return true;
+}
