@@ -165,8 +165,13 @@ TEST_F(LiveView, TextZoomAndSnapshotAgainstTheRecorder)
     rec->clearCommands();
     QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, QPoint(view->width() * 3 / 4, view->height() * 3 / 4));
     EXPECT_EQ(view->getMouseClickCh(), 4);
-    EXPECT_TRUE(rec->waitUntil([](const testrec::RecorderStatus& s) { return s.audioChannel == 3 && s.liveMask == 0x0008; },
-                               3s));
+    // The view keeps taking pictures meanwhile, so the link is never held up.
+    EXPECT_TRUE(waitFor(
+        [&] {
+            testrec::RecorderStatus s = rec->status();
+            return s.audioChannel == 3 && s.liveMask == 0x0008 && rec->commandCount(6) >= 3;
+        },
+        5s));
     std::vector<int> kinds;
     for (const auto& c : rec->log().withId(6))
         if (auto r = testrec::parseDataRequest(c.payload))
