@@ -17,7 +17,10 @@
 #include "link/NxNet.h"
 #include "output/AudioOut2.h"
 #include "output/MyOpenGLView.h"
+#include "panels/AudioSetViewController.h"
+#include "panels/DisplayViewController.h"
 #include "panels/ModalSearchWindow.h"
+#include "panels/PTZViewController.h"
 #include "panels/SearchViewController.h"
 #include "panels/TimeSearchController.h"
 #include "platform/Log.h"
@@ -100,16 +103,19 @@ AppController::AppController(TitleBar* window, QObject* parent)
         if (r)
             IPSetCtrl->setDVRInfo(*r);
     };
-    for (auto* panel : {&m_displayView, &m_audioView, &m_ptzView}) {
-        *panel = std::make_unique<QWidget>();
-    }
+    AudioCtrl = new AudioSetViewController(m_window->boxSubMenu());
+    DisplayCtrl = new DisplayViewController(m_window->boxSubMenu());
+    PTZCtrl = new PTZViewController(m_window->boxSubMenu());
+    AudioCtrl->hide();
+    DisplayCtrl->hide();
+    PTZCtrl->hide();
+    AudioCtrl->SetMainController(this);
+    DisplayCtrl->SetMainController(this);
+    PTZCtrl->setMainCtrlPointer(this);
     SearchCtrl = new SearchViewController(m_window->boxSubMenu());
     SearchCtrl->hide();
     SearchCtrl->setMainCtrlPointer(this);
     SearchWindow = new ModalSearchWindow(m_window);
-    m_displayView->setAccessibleName("Display panel");
-    m_audioView->setAccessibleName("Audio panel");
-    m_ptzView->setAccessibleName("PTZ panel");
     m_clearTimer.setSingleShot(true);
     m_clearTimer.setInterval(500);
     connect(&m_clearTimer, &QTimer::timeout, this, [this] { m_view->ClearGlView(); });
@@ -142,6 +148,7 @@ void AppController::awakeFromNib()
     ShowIpsetView();
     ReadInfo();
     m_window->btnDisconnect()->setEnabled(false);
+    PTZCtrl->setGLViewPointer(m_view);
     m_window->netStatus()->setText("Disconnected");
     if (m_book.count() > 0)
         m_window->tableView()->selectRow(0);
@@ -189,6 +196,8 @@ void AppController::OnButtonDvrConnect()
         m_view->update();
         vlog("NETWORK RELEASE");
         releaseLink();
+        if (AudioCtrl)
+            AudioCtrl->SetHighlightButton(0);
         RequestAudio(0);
         ShowIpsetView();
     }
@@ -243,6 +252,8 @@ void AppController::OnButtonDvrDisconnect()
     // Releasing the link also ends the watchdog's retries.
     releaseLink();
     SetButtonStatus(0);
+    if (AudioCtrl)
+        AudioCtrl->SetHighlightButton(0);
     ShowIpsetView();
     m_clearTimer.start();
 }
@@ -424,6 +435,8 @@ void AppController::RequestAudio(int8_t ch)
     }
     if (NxNet* nx = recorderLink())
         nx->RequestAudioCh(ch);
+    if (AudioCtrl)
+        AudioCtrl->SetHighlightButton(ch);
 }
 
 bool AppController::PlaySpeed(int32_t speed)
@@ -539,18 +552,35 @@ bool AppController::permitted(uint32_t bit)
 
 void AppController::ShowDisplayView()
 {
-    showPanel(m_displayView.get());
+    if (DisplayCtrl)
+        showPanel(DisplayCtrl);
 }
 
 void AppController::ShowAudioView()
 {
-    showPanel(m_audioView.get());
+    if (AudioCtrl)
+        showPanel(AudioCtrl);
 }
 
 void AppController::ShowPTZView()
 {
-    if (permitted(AUTH_PTZ))
-        showPanel(m_ptzView.get());
+    if (permitted(AUTH_PTZ) && PTZCtrl)
+        showPanel(PTZCtrl);
+}
+
+AudioSetViewController* AppController::audioPanel() const
+{
+    return AudioCtrl;
+}
+
+DisplayViewController* AppController::displayPanel() const
+{
+    return DisplayCtrl;
+}
+
+PTZViewController* AppController::ptzPanel() const
+{
+    return PTZCtrl;
 }
 
 void AppController::Capture()

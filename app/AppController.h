@@ -26,6 +26,9 @@ class QWidget;
 class SearchViewController;
 class TimeSearchController;
 class ModalSearchWindow;
+class AudioSetViewController;
+class DisplayViewController;
+class PTZViewController;
 
 // The application's central object: the site book, connect and disconnect,
 // the echo watchdog, the status line and the requests the panels send.
@@ -100,6 +103,9 @@ public:
     void ShowEventSearchView() override;
     void ShowCalendarView() override;
     SearchViewController* playbackPanel() const;
+    AudioSetViewController* audioPanel() const;
+    DisplayViewController* displayPanel() const;
+    PTZViewController* ptzPanel() const;
     TimeSearchController* timeSearchPanel() const;
     ModalSearchWindow* searchWindow() const { return SearchWindow; }
     // Asks the user for a folder; empty when cancelled. Tests replace it.
@@ -144,10 +150,9 @@ private:
     QPointer<QWidget> m_siteEditorView;
     std::unique_ptr<VESKCtrlViewController> VESKCtrl;
     std::unique_ptr<IPSetViewController> IPSetCtrl;
-    // Panels still to come show an empty view.
-    std::unique_ptr<QWidget> m_displayView;
-    std::unique_ptr<QWidget> m_audioView;
-    std::unique_ptr<QWidget> m_ptzView;
+    QPointer<AudioSetViewController> AudioCtrl;
+    QPointer<DisplayViewController> DisplayCtrl;
+    QPointer<PTZViewController> PTZCtrl;
     QPointer<SearchViewController> SearchCtrl;
     QPointer<TimeSearchController> TimeSearchCtrl;
     ModalSearchWindow* SearchWindow = nullptr;

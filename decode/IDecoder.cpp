@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "decode/CFFmpeg.h"
+#include "decode/CMJPEGDecoder.h"
 #include "platform/Log.h"
 
 IDecoder::~IDecoder()
@@ -30,9 +31,10 @@ void IDecoder::setKindOfDecoder(int kind, int8_t count)
             m_Decoder[i] = new CFFmpeg();
             m_Decoder[i]->InitDecoder(2);
         }
+    } else if (kind == 1) {
+        m_Decoder[0] = new CMJPEGDecoder();
+        m_Decoder[0]->InitDecoder(2);
     }
-    // Kind 1 (the second device's intra slice decoder) has no decoder here
-    // yet; its slots stay empty and decode nothing.
     m_CurrentMaxCh = count;
 }
 

@@ -105,6 +105,26 @@ enum EnumAuthMask : uint32_t {
     AUTH_PTZ = 0x10,
 };
 
+// Camera commands of the PTZ request (command 53).
+enum EnumPtzCmd : int32_t {
+    PTZ_LEFT = 0,
+    PTZ_RIGHT = 1,
+    PTZ_UP = 2,
+    PTZ_DOWN = 3,
+    PTZ_STOP = 5,
+    PTZ_AUTO_FOCUS = 5,  // the camera takes the stop code for it
+    PTZ_ZOOM_DOWN = 7,
+    PTZ_ZOOM_UP = 8,
+    PTZ_FOCUS_DOWN = 9,
+    PTZ_FOCUS_UP = 10,
+    PTZ_PRESET_SET = 17,
+    PTZ_PRESET_MOVE = 18,
+    PTZ_CAMERA_MENU = 22,
+    PTZ_HOME = 23,
+    PTZ_MENU_OK = 24,
+    PTZ_MENU_CANCEL = 25,
+};
+
 enum EnumPlaySpeed : int32_t {
     PLAY_PAUSE = 0,
     PLAY_NORMAL = 1,
