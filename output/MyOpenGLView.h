@@ -116,10 +116,6 @@ public:
     bool drawsOsdEvent() const { return _drawOsdEvent; }
     bool drawsOsdFPS() const { return _drawOsdFPS; }
     std::string eventText(int ch) const;
-    std::string timeText(int ch) const;
-    // First display list of the glyph set of a font index, 0 when not built.
-    unsigned glyphListBase(int fontIndex) const;
-    uint32_t networkVersion() const { return m_uiNetworkVer; }
 
 protected:
     void initializeGL() override;
@@ -161,6 +157,8 @@ private:
     void buildFont();
     void KillFont();
     void CalculateFontSize() { _Fontindex = 3; }
+    // First display list of the glyph set of a font index, 0 when not built.
+    unsigned glyphListBase(int fontIndex) const;
     void takeOsdFrame(int ch);
     void drawOsd(int ch);
     bool placeItem(OsdText::Item item);

@@ -103,11 +103,6 @@ std::string MyOpenGLView::eventText(int ch) const
     return ch >= 0 && ch < ViewLayout::kMaxChannels ? _strEvent[ch] : std::string();
 }
 
-std::string MyOpenGLView::timeText(int ch) const
-{
-    return ch >= 0 && ch < ViewLayout::kMaxChannels ? _strTime[ch] : std::string();
-}
-
 // ---- per drawn frame
 
 // The texts that change with each frame. The alarm bits are cleared here, so

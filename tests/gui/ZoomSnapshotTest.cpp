@@ -149,6 +149,13 @@ TEST_F(ViewActions, ClicksWithoutASplitLayoutOrStreamZoomNothing)
     EXPECT_EQ(log.calls, (std::vector<std::string>{"audio 0", "live 0"}));
 }
 
+TEST_F(ViewActions, SecondDevicePointerPosition)
+{
+    view->setNetMouseInfo(7, 2, -3, 480);
+    EXPECT_EQ(view->WndPos2DVRPos(QPointF(200.7, 150.2), QSizeF(400, 300)), QPointF(324, 276));
+    EXPECT_EQ(view->WndPos2DVRPos(QPointF(1, 1), QSizeF(0, 300)), QPointF(324, 276));  // no size: unchanged
+}
+
 TEST_F(ViewActions, SnapshotIsNamedByTheClockAndShowsTheView)
 {
     stream(4);
