@@ -6,7 +6,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
-#include <QVBoxLayout>
 #include <QPushButton>
 #include <QTableWidget>
 
@@ -18,7 +17,9 @@
 #include "output/AudioOut2.h"
 #include "output/MyOpenGLView.h"
 #include "panels/AudioSetViewController.h"
+#include "panels/CalendarSearchController.h"
 #include "panels/DisplayViewController.h"
+#include "panels/HistorySearchController.h"
 #include "panels/ModalSearchWindow.h"
 #include "panels/PTZViewController.h"
 #include "panels/SearchViewController.h"
@@ -422,6 +423,12 @@ void AppController::RequestSearchInfo(int32_t cmd, int32_t a, int32_t b)
         nx->RequestSearchInfo(cmd, a, b);
 }
 
+void AppController::RequestHistory(const uint8_t* record, size_t len)
+{
+    if (NxNet* nx = recorderLink())
+        nx->RequestHistory(record, len);
+}
+
 void AppController::RequestAudio(int8_t ch)
 {
     if (ch != 0) {
@@ -524,10 +531,13 @@ void AppController::ShowIpsetView()
 
 void AppController::SetSearchInfo(int type, int32_t v1, int32_t v2, const std::vector<uint8_t>& data)
 {
-    (void)data;  // no open window reads day maps or event pages yet
     // Answers reach only a search window that is open now.
     if (_currentSearchView == 1 && TimeSearchCtrl)
         TimeSearchCtrl->SetSearchInfo(type, v1, v2);
+    else if (_currentSearchView == 2 && HistorySearchCtrl)
+        HistorySearchCtrl->SetSearchInfo(type, v1, v2, data.data(), data.size());
+    else if (_currentSearchView == 3 && CalendarSearchCtrl)
+        CalendarSearchCtrl->SetSearchInfo(type, v1, v2, data.data(), data.size());
 }
 
 void AppController::ShowSearchAlertView()
@@ -613,6 +623,16 @@ TimeSearchController* AppController::timeSearchPanel() const
     return TimeSearchCtrl;
 }
 
+CalendarSearchController* AppController::calendarSearchPanel() const
+{
+    return CalendarSearchCtrl;
+}
+
+HistorySearchController* AppController::historySearchPanel() const
+{
+    return HistorySearchCtrl;
+}
+
 void AppController::ShowTimeSearchView()
 {
     _currentSearchView = 1;
@@ -622,41 +642,45 @@ void AppController::ShowTimeSearchView()
     int t = SearchWindow->runSearch(panel.get());
     TimeSearchCtrl = nullptr;
     panel.reset();
-    startPlayback(t);
+    startPlaybackAt(t);
     vlog("return ok");
 }
 
-// Playback from a time a search window returned; 0 (cancelled) starts nothing.
-void AppController::startPlayback(int t)
+void AppController::ShowEventSearchView()
+{
+    _currentSearchView = 2;
+    auto panel = std::make_unique<HistorySearchController>();
+    NxNet* nx = recorderLink();
+    panel->SetCh(int8_t(nx ? nx->_dvrInfo().maxch : 0));
+    panel->setMainCtrlPointer(this);
+    panel->SetModel(m_dvrInfo ? m_dvrInfo->modelGroup() : 0, m_dvrInfo ? m_dvrInfo->modelNum() : 0);
+    HistorySearchCtrl = panel.get();
+    int t = SearchWindow->runSearch(panel.get());
+    vlog("return %d", t);
+    HistorySearchCtrl = nullptr;
+    panel.reset();
+    startPlaybackAt(t);
+}
+
+void AppController::ShowCalendarView()
+{
+    _currentSearchView = 3;
+    auto panel = std::make_unique<CalendarSearchController>();
+    panel->setMainCtrlPointer(this);
+    panel->SetModel(m_dvrInfo ? m_dvrInfo->modelGroup() : 0, m_dvrInfo ? m_dvrInfo->modelNum() : 0);
+    CalendarSearchCtrl = panel.get();
+    int t = SearchWindow->runSearch(panel.get());
+    CalendarSearchCtrl = nullptr;
+    panel.reset();
+    startPlaybackAt(t);
+}
+
+// A search window's answer: playback from that time, nothing for 0.
+void AppController::startPlaybackAt(int32_t t)
 {
     if (t == 0)
         return;
     if (NxNet* nx = recorderLink())
         nx->RequestSearch(0, t);
     m_view->SetDrawPlayback(PLAY_NORMAL);
-}
-
-// A search window whose panel has only a Cancel button.
-int AppController::runCancelOnlySearch(const QString& title)
-{
-    QWidget panel;
-    panel.setAccessibleName(title);
-    auto* layout = new QVBoxLayout(&panel);
-    auto* cancel = new QPushButton("Cancel", &panel);
-    layout->addWidget(cancel);
-    connect(cancel, &QPushButton::clicked, &panel, [&panel] { ModalSearchWindow::endModal(&panel, 0); });
-    return SearchWindow->runSearch(&panel);
-}
-
-void AppController::ShowEventSearchView()
-{
-    _currentSearchView = 2;
-    int t = runCancelOnlySearch("Event search");
-    vlog("return %d", t);
-}
-
-void AppController::ShowCalendarView()
-{
-    _currentSearchView = 3;
-    runCancelOnlySearch("Calendar search");
 }

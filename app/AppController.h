@@ -25,6 +25,8 @@ class VESKCtrlViewController;
 class QWidget;
 class SearchViewController;
 class TimeSearchController;
+class CalendarSearchController;
+class HistorySearchController;
 class ModalSearchWindow;
 class AudioSetViewController;
 class DisplayViewController;
@@ -76,6 +78,7 @@ public:
     void RequestPreset(int8_t ch, int32_t cmd, int8_t preset);
     void RequestLiveCh(int32_t ch) override;
     void RequestSearchInfo(int32_t cmd, int32_t a, int32_t b) override;
+    void RequestHistory(const uint8_t* record, size_t len) override;
     void RequestAudio(int8_t ch) override;
     bool PlaySpeed(int32_t speed) override;
     void ExitLive() override;
@@ -107,6 +110,8 @@ public:
     DisplayViewController* displayPanel() const;
     PTZViewController* ptzPanel() const;
     TimeSearchController* timeSearchPanel() const;
+    CalendarSearchController* calendarSearchPanel() const;
+    HistorySearchController* historySearchPanel() const;
     ModalSearchWindow* searchWindow() const { return SearchWindow; }
     // Asks the user for a folder; empty when cancelled. Tests replace it.
     std::function<QString(const QString& start)> chooseFolder;
@@ -155,10 +160,11 @@ private:
     QPointer<PTZViewController> PTZCtrl;
     QPointer<SearchViewController> SearchCtrl;
     QPointer<TimeSearchController> TimeSearchCtrl;
+    QPointer<CalendarSearchController> CalendarSearchCtrl;
+    QPointer<HistorySearchController> HistorySearchCtrl;
     ModalSearchWindow* SearchWindow = nullptr;
     int8_t _currentSearchView = 0;
-    int runCancelOnlySearch(const QString& title);
-    void startPlayback(int t);
+    void startPlaybackAt(int32_t t);
     QTimer m_timerEchoCheck;
     QTimer m_clearTimer;  // clears the view after a Disconnect
     int8_t connectCnt = 0;

@@ -1,7 +1,8 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
-// What the playback control panel and the time search panel ask of the main
+// What the playback control panel and the search panels ask of the main
 // controller. Called on the GUI thread.
 class IPlaybackTarget {
 public:
@@ -17,4 +18,6 @@ public:
     virtual void ShowCalendarView() = 0;
     // Recording information request (command, kind, time).
     virtual void RequestSearchInfo(int32_t cmd, int32_t a, int32_t b) = 0;
+    // Event-log request (command 32) with its record.
+    virtual void RequestHistory(const uint8_t* record, size_t len) = 0;
 };

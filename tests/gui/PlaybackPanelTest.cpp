@@ -86,6 +86,7 @@ struct CallLog : IPlaybackTarget {
         calls.push_back("RequestSearchInfo " + std::to_string(cmd) + " " + std::to_string(a) + " " +
                         std::to_string(b));
     }
+    void RequestHistory(const uint8_t*, size_t len) override { calls.push_back("RequestHistory " + std::to_string(len)); }
 };
 
 class LogCapture {
@@ -355,6 +356,7 @@ public:
     bool PlaySpeed(int32_t s) override { return m_net.PlaySpeed(s); }
     void ExitLive() override { m_net.ExitLive(); }
     void RequestSearchInfo(int32_t cmd, int32_t a, int32_t b) override { m_net.RequestSearchInfo(cmd, a, b); }
+    void RequestHistory(const uint8_t* record, size_t len) override { m_net.RequestHistory(record, len); }
     void ShowEventSearchView() override {}
     void ShowCalendarView() override {}
     void ShowTimeSearchView() override

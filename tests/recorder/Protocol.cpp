@@ -245,25 +245,30 @@ Bytes monthAnswer(uint32_t monthTime, uint32_t start, uint32_t end)
 
 namespace {
 
+// Day map layout: H form (12-byte minutes) or HDHL form (8-byte minutes).
 struct DayForm {
-    size_t minuteSize = 0;  // 0: layout unknown, only the day mask is filled
-    size_t hourSize = 0;
+    size_t minuteSize;
+    size_t hourSize;
 };
 
-DayForm dayFormFor(size_t recordSize)
+DayForm dayFormOf(int group)
 {
-    if (recordSize == 11620)
-        return {8, 484};
-    if (recordSize == 17380)
-        return {12, 724};
-    return {};
+    return usesHdhlForms(group) ? DayForm{8, 484} : DayForm{12, 724};
+}
+
+// Writes a 16-bit field only when it fits in the record as sent: groups
+// whose answer is shorter than their form send the record's start.
+void put16Within(Bytes& p, size_t off, uint16_t v)
+{
+    if (off + 2 <= p.size())
+        setLe16(p, off, v);
 }
 
 // Minute record: every channel recording, channel 1 motion in minutes 0-9,
 // channel 2 sensor in 10-19, channel 3 motion and sensor in 20-29.
 void fillMinute(Bytes& p, size_t off, int minute, uint16_t all)
 {
-    setLe16(p, off, all);
+    put16Within(p, off, all);
     uint16_t md = 0, sensor = 0;
     if (minute < 10)
         md = 0x0001;
@@ -271,8 +276,8 @@ void fillMinute(Bytes& p, size_t off, int minute, uint16_t all)
         sensor = 0x0002;
     else if (minute < 30)
         md = sensor = 0x0004;
-    setLe16(p, off + 2, uint16_t(md & all));
-    setLe16(p, off + 4, uint16_t(sensor & all));
+    put16Within(p, off + 2, uint16_t(md & all));
+    put16Within(p, off + 4, uint16_t(sensor & all));
 }
 
 void fillDay(Bytes& p, const DayForm& form, uint32_t dayTime, uint32_t start, uint32_t end, uint16_t all)
@@ -280,15 +285,13 @@ void fillDay(Bytes& p, const DayForm& form, uint32_t dayTime, uint32_t start, ui
     const size_t base = 8;
     if (!overlaps(dayTime, dayTime + 86400, start, end))
         return;
-    setLe16(p, base, all);
-    if (form.minuteSize == 0)
-        return;
+    put16Within(p, base, all);
     for (int h = 0; h < 24; ++h) {
         const uint32_t ht = dayTime + uint32_t(h) * 3600;
         if (!overlaps(ht, ht + 3600, start, end))
             continue;
         const size_t hourOff = base + 4 + form.hourSize * size_t(h);
-        setLe16(p, hourOff, all);
+        put16Within(p, hourOff, all);
         for (int m = 0; m < 60; ++m) {
             const uint32_t mt = ht + uint32_t(m) * 60;
             if (overlaps(mt, mt + 60, start, end))
@@ -309,29 +312,67 @@ Bytes dayAnswer(int group, int modelId, int version, uint32_t dayTime, uint32_t 
     setLe32(p, 0, dayTime);
     setLe32(p, 4, uint32_t(c.day - 1));
     const uint16_t all = uint16_t(channels >= 16 ? 0xFFFF : (1u << std::max(channels, 0)) - 1);
-    fillDay(p, dayFormFor(size - 8), midnight, start, end, all);
+    fillDay(p, dayFormOf(group), midnight, start, end, all);
     return p;
 }
 
-static void putHistoryItemH(Bytes& p, size_t off, uint32_t t, int k)
+// Event-log items. The n-th item of a search (counting over all its pages)
+// takes the n-th entry of these lists, round and round.
+struct ItemH {
+    uint8_t kind, ch;
+    int32_t setup;
+};
+static const ItemH kItemsH[] = {
+    {0x10, 0, 0},          // motion, channel 1
+    {0x20, 1, 0},          // sensor, channel 2
+    {0x90, 0xFF, 0},       // power on
+    {0x31, 2, 0},          // unattended, channel 3
+    {0x40, 3, 0},          // museum, channel 4
+    {0x81, 0, 0},          // video on, channel 1
+    {0x80, 1, 0},          // video loss, channel 2
+    {0x94, 2, 0x1130},     // setup: record on/off, channel 3
+    {0x94, 0, 0x120},      // setup: password
+    {0xA2, 0xFF, 0},       // network search
+    {0xB1, 0xFF, 0},       // emergency off
+    {0x60, 5, 0},          // a type without a name
+};
+
+struct ItemHdhl {
+    uint16_t code;
+    const char* text;  // up to 24 bytes, not always valid UTF-8
+};
+static const ItemHdhl kItemsHdhl[] = {
+    {3, "CH1"},
+    {6, "CH2"},
+    {10, ""},
+    {0x43, "CH3"},                          // DEL entry
+    {0x83, "CH4"},                          // DST entry
+    {0xC1, "CH1"},                          // both: DEL wins
+    {47, "Kamera \xC3\xBC"},               // UTF-8 text
+    {58, "\xC3\x28 bad"},                   // not UTF-8
+    {4, "ABCDEFGHIJKLMNOPQRSTUVWX"},       // fills the field, no zero byte
+    {61, "x"},                              // beyond the name table
+};
+
+static void putHistoryItemH(Bytes& p, size_t off, uint32_t t, int n)
 {
-    static const uint8_t kinds[3] = {0x10, 0x20, 0x90};
-    static const uint8_t chans[3] = {0, 1, 0xFF};
+    const ItemH& it = kItemsH[size_t(n) % std::size(kItemsH)];
     setLe32(p, off, t >= kSeconds2008 ? t - kSeconds2008 : 0);
-    p[off + 4] = kinds[k % 3];
-    p[off + 6] = chans[k % 3];
+    p[off + 4] = it.kind;
+    p[off + 6] = it.ch;
+    setLe32(p, off + 8, uint32_t(it.setup));
 }
 
-static void putHistoryItemHdhl(Bytes& p, size_t off, uint32_t t, int k)
+static void putHistoryItemHdhl(Bytes& p, size_t off, uint32_t t, int n)
 {
-    static const uint16_t codes[3] = {3, 6, 10};
-    static const char* texts[3] = {"CH1", "CH2", ""};
+    const ItemHdhl& it = kItemsHdhl[size_t(n) % std::size(kItemsHdhl)];
     setLe32(p, off, t);
-    setLe16(p, off + 4, codes[k % 3]);
-    std::memcpy(p.data() + off + 8, texts[k % 3], std::strlen(texts[k % 3]));
+    setLe16(p, off + 4, it.code);
+    std::memcpy(p.data() + off + 8, it.text, std::min<size_t>(24, std::strlen(it.text)));
 }
 
-Bytes historyPage(int group, int modelId, int version, HistoryStatus status, uint32_t dayStart, int pageIndex)
+Bytes historyPage(int group, int modelId, int version, HistoryStatus status, uint32_t dayStart, int firstItem,
+                  int items)
 {
     const size_t size = size_t(answerPayloadSize(33, group, modelId, version));
     if (size < 8)
@@ -343,12 +384,13 @@ Bytes historyPage(int group, int modelId, int version, HistoryStatus status, uin
     const bool hdhl = usesHdhlForms(group);
     const size_t first = hdhl ? 20 : 16, itemSize = hdhl ? 32 : 16;
     int count = 0;
-    for (int k = 0; k < 3 && first + itemSize * size_t(k + 1) <= size; ++k, ++count) {
-        const uint32_t t = dayStart + uint32_t(pageIndex) * 4 * 3600 + uint32_t(k + 1) * 3600;
+    for (int k = 0; k < items && first + itemSize * size_t(k + 1) <= size; ++k, ++count) {
+        const int n = firstItem + k;
+        const uint32_t t = dayStart + uint32_t(n + 1) * 600;
         if (hdhl)
-            putHistoryItemHdhl(p, first + itemSize * size_t(k), t, k);
+            putHistoryItemHdhl(p, first + itemSize * size_t(k), t, n);
         else
-            putHistoryItemH(p, first + itemSize * size_t(k), t, k);
+            putHistoryItemH(p, first + itemSize * size_t(k), t, n);
     }
     setLe32(p, 4, uint32_t(count));
     return p;

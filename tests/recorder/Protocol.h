@@ -58,14 +58,22 @@ Bytes echoPayload(int version, uint16_t videoLossMask);
 Bytes rangeAnswer(uint32_t start, uint32_t end);
 Bytes monthAnswer(uint32_t monthTime, uint32_t start, uint32_t end);
 uint32_t monthDayMask(uint32_t monthTime, uint32_t start, uint32_t end);
+// Day answer: the day's time, its slot (day of the month - 1) and its map in
+// the group's form (HDHL for groups 8, 9, 11 and 12, H for the others), cut
+// to the length the client reads for the group: groups 0, 1 and 10 send
+// 11,620 bytes of the 17,380-byte H form, group 2 14,452.
 Bytes dayAnswer(int group, int modelId, int version, uint32_t dayTime, uint32_t start, uint32_t end,
                 int channels);
 
 enum class HistoryStatus : uint32_t { Empty = 0, End = 1, Normal = 2, Busy = 3 };
 
-// One event-log page of up to three items (motion on channel 1, sensor on
-// channel 2, power on), placed at 01:00, 02:00 and 03:00 of the requested
-// day plus four hours per page index.
-Bytes historyPage(int group, int modelId, int version, HistoryStatus status, uint32_t dayStart, int pageIndex);
+// One event-log page of the group's form with `items` items (fewer when the
+// page cannot hold them), the search's items firstItem onwards: item n lies
+// at dayStart + (n + 1) * 10 minutes and takes its kind from a fixed list
+// covering the item kinds (H: motion, sensor, power on, unattended, museum,
+// video on/loss, setup changes, network, emergency, an unnamed type; HDHL:
+// named events, DEL and DST entries, UTF-8 and broken texts).
+Bytes historyPage(int group, int modelId, int version, HistoryStatus status, uint32_t dayStart, int firstItem,
+                  int items);
 
 }  // namespace testrec

@@ -529,13 +529,15 @@ void TestRecorder::handleHistory(const ReceivedCommand& c)
     const uint32_t day = readLe32(c.payload, 0);
     if (cfg.historyMode != HistoryMode::Normal) {
         const auto st = cfg.historyMode == HistoryMode::Busy ? HistoryStatus::Busy : HistoryStatus::Empty;
-        sendAnswer(33, historyPage(g, cfg.modelId, cfg.protocolVersion, st, day, 0));
+        sendAnswer(33, historyPage(g, cfg.modelId, cfg.protocolVersion, st, day, 0, 0));
         return;
     }
-    const int pages = std::clamp(cfg.historyPages, 1, 64);
-    for (int i = 0; i < pages; ++i) {
-        const auto st = i + 1 < pages ? HistoryStatus::Normal : HistoryStatus::End;
-        sendAnswer(33, historyPage(g, cfg.modelId, cfg.protocolVersion, st, day, i));
+    const std::vector<int> pages = cfg.historyPageItems.empty() ? std::vector<int>{0} : cfg.historyPageItems;
+    int first = 0;
+    for (size_t i = 0; i < pages.size() && i < 64; ++i) {
+        const auto st = i + 1 < pages.size() ? HistoryStatus::Normal : HistoryStatus::End;
+        sendAnswer(33, historyPage(g, cfg.modelId, cfg.protocolVersion, st, day, first, pages[i]));
+        first += pages[i];
     }
 }
 

@@ -90,7 +90,9 @@ struct RecorderConfig {
     bool searchInfoFail = false;  // command 16 to 15
     bool answerEnterSearch = true;  // command 14 with the range to 13
     HistoryMode historyMode = HistoryMode::Normal;
-    int historyPages = 1;
+    // Items of each event-log page in order; every page but the last says
+    // more pages follow.
+    std::vector<int> historyPageItems = {3};
 
     // Receives one line per notable event, on the recorder's thread.
     std::function<void(const std::string&)> log;
