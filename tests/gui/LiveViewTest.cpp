@@ -135,9 +135,9 @@ TEST_P(Layouts, EveryChannelInItsCell)
 
 INSTANTIATE_TEST_SUITE_P(Recorder, Layouts, ::testing::Values(4, 9, 16));
 
-// Text over the pictures, a click that zooms a channel on the recorder, and a
+// A click that zooms a channel on the recorder, the playback label, and a
 // snapshot from the control bar.
-TEST_F(LiveView, TextZoomAndSnapshotAgainstTheRecorder)
+TEST_F(LiveView, ZoomAndSnapshotAgainstTheRecorder)
 {
     testrec::RecorderConfig cfg;
     cfg.channels = 4;
@@ -151,16 +151,6 @@ TEST_F(LiveView, TextZoomAndSnapshotAgainstTheRecorder)
     window->btnConnect()->click();
     ASSERT_TRUE(cellsShowColours(4, 2, 20s));
     MyOpenGLView* view = window->mainGLView();
-
-    // The time (yellow) over the first cell.
-    QImage img = view->grabFramebuffer();
-    int yellow = 0;
-    for (int y = 0; y < img.height() / 8; ++y)
-        for (int x = 0; x < img.width() / 4; ++x) {
-            QColor c = img.pixelColor(x, y);
-            yellow += c.red() > 220 && c.green() > 220 && c.blue() < 60;
-        }
-    EXPECT_GT(yellow, 30);
 
     rec->clearCommands();
     QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, QPoint(view->width() * 3 / 4, view->height() * 3 / 4));
