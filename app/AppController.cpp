@@ -87,6 +87,11 @@ AppController::AppController(TitleBar* window, QObject* parent)
     showAlert = [this](const QString& title, const QString& text) {
         QMessageBox::warning(m_window, title, text, QMessageBox::Ok);
     };
+    // The view's snapshot alerts go through the same hook.
+    m_view->showAlert = [this](const QString& title, const QString& text) {
+        if (showAlert)
+            showAlert(title, text);
+    };
     chooseFolder = [this](const QString& start) {
         return QFileDialog::getExistingDirectory(m_window, QString(), start);
     };
@@ -202,13 +207,13 @@ void AppController::OnButtonDvrConnect()
     if (!m_timerEchoCheck.isActive())
         m_timerEchoCheck.start();
 
-    if (site->modelNum() != SITE_MODEL_DVR) {
+    std::unique_ptr<CoNetwork> link = createLink(site->modelNum());
+    if (!link) {
         vlog("site model %d cannot be connected", site->modelNum());
         m_view->SetNetPointer(nullptr);
         SetButtonStatus(0);
         return;
     }
-    auto link = std::make_unique<NxNet>();
     // A Disconnect's pending clear must not blank the new link's pictures.
     m_clearTimer.stop();
     m_epoch->fetch_add(1);
@@ -233,6 +238,7 @@ void AppController::OnButtonDvrConnect()
                      ddnsIp.constData(), site->ddnsPort(), id.constData(), site->modelNum());
     m_link = std::move(link);
     m_link->CreateThread();
+    deviceLinkStarted();
 }
 
 void AppController::OnButtonDvrDisconnect()
@@ -445,6 +451,7 @@ bool AppController::PlaySpeed(int32_t speed)
 {
     if (NxNet* nx = recorderLink())
         nx->PlaySpeed(speed);
+    m_view->SetDrawPlayback(speed);
     return true;
 }
 
@@ -562,12 +569,16 @@ void AppController::ShowDisplayView()
 
 void AppController::ShowAudioView()
 {
+    if (showDevicePanels())
+        return;
     if (AudioCtrl)
         showPanel(AudioCtrl);
 }
 
 void AppController::ShowPTZView()
 {
+    if (showDevicePanels())
+        return;
     if (permitted(AUTH_PTZ) && PTZCtrl)
         showPanel(PTZCtrl);
 }
@@ -603,6 +614,8 @@ void AppController::OpenFolder()
 
 void AppController::ShowSearchView()
 {
+    if (showDevicePanels())
+        return;
     if (permitted(AUTH_SEARCH) && SearchCtrl)
         showPanel(SearchCtrl);
 }

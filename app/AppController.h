@@ -15,6 +15,7 @@
 
 class AudioOut2;
 class CoNetwork;
+class CNetwork;
 class NxNet;
 class INetView;
 class MyOpenGLView;
@@ -28,6 +29,8 @@ class TimeSearchController;
 class CalendarSearchController;
 class HistorySearchController;
 class ModalSearchWindow;
+class VorelLumoCtrlViewController;
+class VorelLumoCtrl2Controller;
 class AudioSetViewController;
 class DisplayViewController;
 class PTZViewController;
@@ -58,6 +61,11 @@ public:
 
     CoNetwork* NetSource() const { return m_link.get(); }
     NxNet* recorderLink() const;
+    CNetwork* deviceLink() const;
+    // The second device's keypads, made when first shown.
+    VorelLumoCtrlViewController* keypadPanel() const { return LumoCtrl; }
+    VorelLumoCtrl2Controller* playbackKeysPanel() const { return LumoCtrl2; }
+    QWidget* devicePanels() const { return m_devicePanels.get(); }
     SiteBook& siteBook() { return m_book; }
     std::shared_ptr<dvrList> _dvrInfo() const { return m_dvrInfo; }
     TitleBar* window() const { return m_window; }
@@ -139,6 +147,16 @@ private:
     bool permitted(uint32_t bit);
     void releaseLink();
     bool connectInProgress() const;
+    // Second device (AppController_Device.cpp).
+    static std::unique_ptr<CoNetwork> createLink(int siteModel);
+    void deviceLinkStarted();
+    bool showDevicePanels();
+    void followDeviceState();
+    std::unique_ptr<QWidget> m_devicePanels;
+    VorelLumoCtrlViewController* LumoCtrl = nullptr;
+    VorelLumoCtrl2Controller* LumoCtrl2 = nullptr;
+    QTimer m_deviceStateTimer;
+    int m_shownDeviceState = -1;
     // A link made for a site (not the unconnected one of start-up).
     bool hasSiteLink() const { return m_link && m_linkController; }
 

@@ -68,7 +68,6 @@ void IPSetViewController::awakeFromNib()
     m_ui->model->addItem(QStringLiteral("MJPEG"));
     m_ui->model->addItem(QStringLiteral("DVR"));
     m_ui->model->setCurrentIndex(kItemDVR);
-    m_ui->model->setEnabled(false);
     m_ui->ddnsUse->setChecked(false);
     m_ui->ddnsIp->setText(QString::fromLatin1(kDefaultDDNSAddress));
     m_ui->dvrPort->setText(QStringLiteral("3000"));

@@ -76,8 +76,8 @@ void CoNetwork::setNetInfo(char ddnsUse, const char* dvrIp, const char* ddnsId, 
     _site.dvrPort = port;
     _site.nModelNum = siteModel;
     // The DDNS server and its port belong to the DDNS client only.
-    (void)ddnsServer;
-    (void)ddnsPort;
+    if (_site.bUseDDNS)
+        m_DDNS.InitDDNS(_site.ddnsId, ddnsServer, ddnsPort);
 }
 
 void CoNetwork::CreateThread()
@@ -95,6 +95,7 @@ void CoNetwork::CreateThread()
 
 void CoNetwork::StopThread()
 {
+    m_DDNS.requestStop();
     ucThreadExit = 1;
     if (m_thread.joinable())
         m_thread.join();

@@ -7,6 +7,7 @@
 
 #include "decode/CoDecoder.h"
 #include "decode/IDecoder.h"
+#include "link/CDDNS.h"
 #include "link/CNetDef.h"
 #include "link/HostLookup.h"
 
@@ -47,6 +48,9 @@ public:
     // True while the worker waits for a host name to resolve.
     bool isResolving() const { return m_bResolving.load(); }
 
+    // The DDNS client; its waits can be shortened by tests before the start.
+    CDDNS& ddns() { return m_DDNS; }
+
     tagTSiteInfo _siteInfo() const;
     void set_siteInfo(const tagTSiteInfo& info);
 
@@ -71,6 +75,7 @@ protected:
     std::atomic<bool> m_bConnect{false};
     std::atomic<bool> m_bResolving{false};
     std::atomic<bool> m_bIsThreadExitSuccess{true};
+    CDDNS m_DDNS;
     std::atomic<uint32_t> m_covertMask{0};
     int hClientSocket = -1;
     INetView* m_pView = nullptr;

@@ -157,13 +157,7 @@ void NxNet::setNetStatus(int status, const std::string& info)
 void NxNet::ThreadHandler()
 {
     m_bIsThreadExitSuccess = false;
-    tagTSiteInfo site = _siteInfo();
-    if (site.bUseDDNS) {
-        // No DDNS client in this build: the lookup fails at once.
-        vlog("DDNS lookup is not available");
-        setNetStatus(NET_DDNS_CONNECT_REQ, site.ddnsIp);
-        setNetStatus(NET_DDNS_SERVER_FAIL);
-    } else if (ConnectDVR()) {
+    if ((!_siteInfo().bUseDDNS || lookUpDDNS()) && ConnectDVR()) {
         while (!stopRequested()) {
             TcpSendPump();
             if (hClientSocket < 0) {
@@ -180,6 +174,31 @@ void NxNet::ThreadHandler()
     }
     CloseSocket();
     vlog("NxNet THREAD EXIT H.264");
+}
+
+// Asks the DDNS server for the recorder's address and port, reporting each
+// step; the answer replaces the site's address and port.
+bool NxNet::lookUpDDNS()
+{
+    setNetStatus(NET_DDNS_CONNECT_REQ, m_DDNS.ddnsIp());
+    if (!m_DDNS.ConnectToDDns(_pMain)) {
+        setNetStatus(NET_DDNS_SERVER_FAIL);
+        return false;
+    }
+    setNetStatus(NET_DDNS_SERVER_OK);
+    if (!m_DDNS.LoginToDDns()) {
+        setNetStatus(NET_DDNS_INFO_FAIL);
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_siteLock);
+        std::memset(_site.dvrip, 0, sizeof _site.dvrip);
+        std::memcpy(_site.dvrip, m_DDNS.dvrIp(), strnlen(m_DDNS.dvrIp(), sizeof _site.dvrip - 1));
+        _site.dvrPort = m_DDNS.dvrPort();
+    }
+    m_bConnectDDns = true;
+    setNetStatus(NET_DDNS_INFO_OK);
+    return true;
 }
 
 bool NxNet::ConnectDVR()

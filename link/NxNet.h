@@ -48,8 +48,9 @@ struct NetSearchInfo {
 // length, or 0 when it would not fit.
 size_t writeToSendQWithFF(uint8_t* out, size_t cap, int cmd, const uint8_t* payload, size_t len);
 size_t writeToSendQWithoutFF(uint8_t* out, size_t cap, int cmd, const uint8_t* payload, size_t len);
-// Decodes the part of a V1 frame after its head: id and every second byte.
-int getCommandWithoutFF(int* cmd, uint8_t* payload, const uint8_t* in, int len);
+// Decodes the part of a V1 frame after its head: id and every second byte,
+// at most cap payload bytes; answers the payload bytes written.
+int getCommandWithoutFF(int* cmd, uint8_t* payload, size_t cap, const uint8_t* in, int len);
 
 // The recorder link.
 class NxNet : public CoNetwork {
@@ -88,6 +89,7 @@ public:
 
     // Worker steps, public for tests that drive them without a thread.
     bool ConnectDVR();
+    bool lookUpDDNS();
     void CloseSocket();
     void TcpSendPump();
     void TcpReceivePump();

@@ -93,12 +93,12 @@ size_t writeToSendQWithoutFF(uint8_t* out, size_t cap, int cmd, const uint8_t* p
     return total;
 }
 
-int getCommandWithoutFF(int* cmd, uint8_t* payload, const uint8_t* in, int len)
+int getCommandWithoutFF(int* cmd, uint8_t* payload, size_t cap, const uint8_t* in, int len)
 {
     if (len < 4)
         return 0;
     *cmd = in[0] + 256 * in[2];
-    int n = (len - 4) / 2;
+    int n = int(std::min<size_t>(size_t(len - 4) / 2, cap));
     for (int i = 0; i < n; ++i)
         payload[i] = in[4 + 2 * i];
     return n;

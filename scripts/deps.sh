@@ -19,5 +19,6 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   build-essential cmake pkg-config git ca-certificates \
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri \
   libavcodec-dev libavutil-dev libswscale-dev libsdl2-dev libssl-dev \
+  libfontconfig-dev fonts-dejavu-core \
   libgtest-dev libbenchmark-dev \
   xvfb xauth clang libclang-rt-14-dev llvm lld >"$out"

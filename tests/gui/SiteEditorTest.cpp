@@ -125,7 +125,7 @@ TEST_F(SiteEditorTest, StartsOnDvrWithDefaultsAndEveryControlIsNamed)
     EXPECT_EQ(modelBox()->count(), 2);
     EXPECT_EQ(modelBox()->itemText(0), QStringLiteral("MJPEG"));
     EXPECT_EQ(modelBox()->currentText(), QStringLiteral("DVR"));
-    EXPECT_FALSE(modelBox()->isEnabled());
+    EXPECT_TRUE(modelBox()->isEnabled());
     EXPECT_FALSE(ddnsUseBox()->isChecked());
     EXPECT_EQ(field("ddnsIp")->text(), QString::fromLatin1(IPSetViewController::kDefaultDDNSAddress));
     EXPECT_EQ(field("dvrPort")->text(), QStringLiteral("3000"));
@@ -138,6 +138,21 @@ TEST_F(SiteEditorTest, StartsOnDvrWithDefaultsAndEveryControlIsNamed)
     }
     for (const char* text : {"Add", "Update", "Delete"})
         EXPECT_NE(buttonNamed(editor->view(), text), nullptr) << text;
+}
+
+TEST_F(SiteEditorTest, UserChoosesTheSiteModel)
+{
+    QTest::keyClick(modelBox(), Qt::Key_Up);
+    EXPECT_EQ(modelBox()->currentText(), QStringLiteral("MJPEG"));
+    typeInto("regName", QStringLiteral("Keypad device"));
+    press("Add");
+    ASSERT_EQ(book().count(), 1);
+    EXPECT_EQ(book().record(0)->modelNum(), 1);
+    QTest::keyClick(modelBox(), Qt::Key_Down);
+    typeInto("regName", QStringLiteral("Recorder"));
+    press("Add");
+    ASSERT_EQ(book().count(), 2);
+    EXPECT_EQ(book().record(1)->modelNum(), 2);
 }
 
 TEST_F(SiteEditorTest, AddWithoutNameWarnsAndStoresNothing)

@@ -95,11 +95,16 @@ TEST(CommandDecode, WithoutFF)
     const uint8_t in[] = {0x00, 0xFF, 0x05, 0xFF, 0x41, 0xFF, 0x42, 0xFF};
     int cmd = 0;
     uint8_t payload[8] = {};
-    EXPECT_EQ(getCommandWithoutFF(&cmd, payload, in, 8), 2);
+    EXPECT_EQ(getCommandWithoutFF(&cmd, payload, sizeof payload, in, 8), 2);
     EXPECT_EQ(cmd, 1280);
     EXPECT_EQ(payload[0], 0x41);
     EXPECT_EQ(payload[1], 0x42);
-    EXPECT_EQ(getCommandWithoutFF(&cmd, payload, in, 3), 0);
+    EXPECT_EQ(getCommandWithoutFF(&cmd, payload, sizeof payload, in, 3), 0);
+    // Never more than the output holds.
+    uint8_t one[2] = {0, 0x77};
+    EXPECT_EQ(getCommandWithoutFF(&cmd, one, 1, in, 8), 1);
+    EXPECT_EQ(one[0], 0x41);
+    EXPECT_EQ(one[1], 0x77);
 }
 
 TEST_F(SendRing, FullRingRefusesAndExactFillIsAccepted)

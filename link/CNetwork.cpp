@@ -1,0 +1,421 @@
+#include "link/CNetwork.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "link/md5.h"
+#include "platform/Log.h"
+
+namespace {
+
+constexpr int kSliceMs = 20;            // stop flag checked at least this often
+constexpr size_t kLoginReadMax = 32768;  // one read of the login wait
+
+// Upper-case hex MD5 of a text, 32 characters.
+void md5Hex(const char* text, uint8_t out[32])
+{
+    md5_ctx ctx;
+    uint8_t digest[16];
+    md5_init(&ctx);
+    md5_update(&ctx, reinterpret_cast<const uint8_t*>(text), std::strlen(text));
+    md5_final(digest, &ctx);
+    for (int i = 0; i < 16; ++i)
+        BYTE2ABYTE(out + 2 * i, digest[i]);
+}
+
+void messageHead(uint8_t* msg, uint16_t size, uint16_t code)
+{
+    msg[0] = 0x00;
+    msg[1] = 0x00;
+    msg[2] = 0x01;
+    msg[3] = 0xFE;
+    WORD2AWORD(msg + 4, size);
+    WORD2AWORD(msg + 8, code);
+}
+
+}  // namespace
+
+CNetwork::CNetwork()
+    : m_pBufVideo(new uint8_t[kVideoBufSize + 16]()),
+      m_pBufCmd(new uint8_t[kCmdBufSize]()),
+      m_readbuf(new uint8_t[kReadBufSize + 1]())
+{
+    hClientSocket = -1;
+    ucThreadExit = 0;
+    m_dwState = 0;
+    m_bConnectDDns = false;
+    m_bConnect = false;
+    m_vsample.m_pData = m_pBufVideo.get();
+    m_vsample.m_dwBufferLength = kVideoBufSize;
+    m_cmdsample.m_pData = m_pBufCmd.get();
+    m_cmdsample.m_dwBufferLength = kCmdBufSize;
+    m_pBufVideo[2] = 0x01;
+    m_pBufVideo[3] = 0xF8;
+    m_pBufCmd[2] = 0x01;
+    m_pBufCmd[3] = 0xFE;
+}
+
+CNetwork::~CNetwork()
+{
+    StopThread();
+    closeSocket();
+    vlog("CNetwork dealloc");
+}
+
+void CNetwork::setSocketForTest(int fd, bool connected)
+{
+    std::lock_guard<std::mutex> lock(m_sockLock);
+    hClientSocket = fd;
+    m_bConnect = connected;
+}
+
+void CNetwork::closeSocket()
+{
+    std::lock_guard<std::mutex> lock(m_sockLock);
+    if (hClientSocket >= 0) {
+        ::shutdown(hClientSocket, SHUT_RDWR);
+        ::close(hClientSocket);
+    }
+    hClientSocket = -1;
+    m_bConnect = false;
+}
+
+// ---------------------------------------------------------------------------
+// Messages sent
+
+bool CNetwork::sendMessage(const uint8_t* msg, size_t len)
+{
+    std::lock_guard<std::mutex> lock(m_sockLock);
+    if (hClientSocket < 0)
+        return false;
+    ssize_t n = ::send(hClientSocket, msg, len, MSG_NOSIGNAL | MSG_DONTWAIT);
+    return n == ssize_t(len);
+}
+
+bool CNetwork::SendKeyCommand(uint8_t key)
+{
+    if (!m_bConnect)
+        return false;
+    uint8_t msg[16];
+    messageHead(msg, sizeof msg, 0x0085);
+    WORD2AWORD(msg + 12, key);
+    sendMessage(msg, sizeof msg);
+    return true;
+}
+
+bool CNetwork::sendMouseEvent(float x, float y, uint8_t button)
+{
+    if (!m_bConnect)
+        return false;
+    uint8_t msg[20] = {};
+    messageHead(msg, sizeof msg, 0x0088);
+    uint16_t px = uint16_t(int(x));
+    uint16_t py = uint16_t(int(y));
+    msg[12] = uint8_t(px >> 8);
+    msg[13] = uint8_t(px);
+    msg[14] = uint8_t(py >> 8);
+    msg[15] = uint8_t(py);
+    msg[16] = button;
+    sendMessage(msg, sizeof msg);
+    return true;
+}
+
+void CNetwork::buildLogin(uint8_t out[76]) const
+{
+    tagTSiteInfo site = _siteInfo();
+    messageHead(out, 76, 0x0081);
+    md5Hex(site.userPass, out + 12);
+    md5Hex(site.ddnsId[0] ? site.ddnsId : kDefaultWebCode, out + 44);
+}
+
+// ---------------------------------------------------------------------------
+// Worker thread
+
+bool CNetwork::runDDNS()
+{
+    m_dwState = NET_DDNS_CONNECT_REQ;
+    if (!m_DDNS.ConnectToDDns(_pMain)) {
+        uint32_t expected = NET_DDNS_CONNECT_REQ;
+        m_dwState.compare_exchange_strong(expected, NET_DDNS_SERVER_FAIL);
+        return false;
+    }
+    m_dwState = NET_DDNS_SERVER_OK;
+    if (!m_DDNS.LoginToDDns()) {
+        m_dwState = NET_DDNS_INFO_FAIL;
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_siteLock);
+        size_t n = strnlen(m_DDNS.dvrIp(), sizeof _site.dvrip - 1);
+        std::memset(_site.dvrip, 0, sizeof _site.dvrip);
+        std::memcpy(_site.dvrip, m_DDNS.dvrIp(), n);
+        _site.dvrPort = m_DDNS.dvrPort();
+    }
+    m_bConnectDDns = true;
+    m_dwState = NET_DDNS_INFO_OK;
+    m_lastData = Clock::now();
+    return true;
+}
+
+void CNetwork::ThreadHandler()
+{
+    vlog("Lumo NETWORK THREAD START\n");
+    m_bIsThreadExitSuccess = false;
+    m_lastData = Clock::now();
+    if (stopRequested())
+        vlog("THREAD EXIT OK\n");
+    while (!stopRequested()) {
+        if (_siteInfo().bUseDDNS && !m_bConnectDDns && !runDDNS())
+            break;
+        if (!m_bConnect) {
+            vlog("CONNECT DVR\n");
+            m_dwState = NET_CONNECT_REQ;
+            if (!ConnectDVR()) {
+                vlog("CONNECT DVR FAIL\n");
+                uint32_t expected = NET_CONNECT_REQ;
+                m_dwState.compare_exchange_strong(expected, NET_CONNECT_FAIL);
+                break;
+            }
+            vlog("CONNECT DVR OK\n");
+            m_bConnect = true;
+            m_dwState = NET_CONNECT_OK;
+            if (!LoginDVR()) {
+                if (m_dwState != NET_MAX_USER)
+                    m_dwState = NET_LOGIN_FAIL;
+                break;
+            }
+            // Leftovers of the login read may already have brought a picture.
+            uint32_t expected = NET_CONNECT_OK;
+            m_dwState.compare_exchange_strong(expected, NET_LOGIN_OK);
+            m_lastData = Clock::now();
+        }
+        if (Clock::now() - m_lastData > reconnectAfter && m_bConnect && hClientSocket >= 0) {
+            closeSocket();
+            m_bConnectDDns = false;
+            bIsFirstVideoData = false;  // the new connection's first picture is reported again
+            vlog("RECONNECT START\n");
+        } else {
+            pollfd pfd{hClientSocket, POLLIN, 0};
+            int r = ::poll(&pfd, 1, 1);
+            if (r < 0 && errno != EINTR) {
+                vlog("SELECT ERROR\n");
+                break;
+            }
+            if (r > 0) {
+                ssize_t got = ::recv(hClientSocket, m_readbuf.get(), kReadBufSize, 0);
+                m_readbytes = got > 0 ? int(got) : 0;
+                if (got > 0) {
+                    ProcessNet();
+                    m_lastData = Clock::now();
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (stopRequested()) {
+            vlog("THREAD EXIT OK\n");
+            break;
+        }
+    }
+    resetScanner();
+    closeSocket();
+    m_bConnectDDns = false;
+    vlog("Lumo THREAD EXIT");
+}
+
+bool CNetwork::ConnectDVR()
+{
+    vlog("ConnectDVR");
+    if (hClientSocket >= 0)
+        return false;
+    tagTSiteInfo site = _siteInfo();
+    if (site.dvrPort < 1 || site.dvrPort > 65535) {
+        vlog("port %d out of range", int(site.dvrPort));
+        return false;
+    }
+    in_addr addr{};
+    HostLookup::Result found = lookupHost(site.dvrip, &addr);
+    if (found != HostLookup::Result::Ok) {
+        if (found == HostLookup::Result::Stopped)
+            vlog("ExitThread...");
+        else
+            vlog("host %s not found", site.dvrip);
+        return false;
+    }
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) | O_NONBLOCK) != 0) {
+        ::close(fd);
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_sockLock);
+        hClientSocket = fd;
+    }
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(uint16_t(site.dvrPort));
+    sa.sin_addr = addr;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
+        vlog("RET = 0");
+        return true;
+    }
+    if (errno != EINPROGRESS && errno != EAGAIN) {
+        closeSocket();
+        return false;
+    }
+    for (int left = 14;; --left) {
+        int ready = 0;
+        auto start = Clock::now();
+        while (ready == 0 && !stopRequested() && Clock::now() - start < std::chrono::milliseconds(500)) {
+            pollfd pfd{fd, POLLIN | POLLOUT, 0};
+            ready = ::poll(&pfd, 1, kSliceMs);
+            if (ready < 0 && errno == EINTR)
+                ready = 0;
+        }
+        if (ready > 0) {
+            // The connect's own outcome, not a guess from readiness.
+            int err = 0;
+            socklen_t len = sizeof err;
+            if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+                err = errno;
+            vlog("RET2 = %d", err);
+            if (err == 0)
+                return true;
+            closeSocket();
+            return false;
+        }
+        if (ready < 0)
+            vlog("SELECT ERROR~~~~~~~~~");
+        else if (!stopRequested())
+            vlog("SELECT TIMEOUT~~~~~~~~~ %d", left);
+        if (ready < 0 || stopRequested() || left <= 0) {
+            if (ready == 0)
+                vlog(stopRequested() ? "ExitThread..." : "Timeout");
+            closeSocket();
+            return false;
+        }
+    }
+}
+
+uint32_t CNetwork::minimumSize(uint16_t code)
+{
+    switch (code) {
+    case 4: return 16;   // reason code
+    case 14: return 13;  // search mode byte
+    case 15: return 23;  // pointer information
+    default: return kCmdMinSize;
+    }
+}
+
+int CNetwork::takeLoginReplies(uint8_t* buf, size_t* len)
+{
+    static const uint8_t kStart[4] = {0x00, 0x00, 0x01, 0xFE};
+    while (*len > 0) {
+        if (std::memcmp(buf, kStart, std::min<size_t>(*len, 4)) != 0) {
+            vlog("login reply is not a command");
+            return 0;
+        }
+        if (*len < 8)
+            return 1;
+        uint16_t size = 0;
+        if (!parseAWORD(buf + 4, &size) || size < kCmdMinSize || size > kCmdBufSize) {
+            vlog("malformed login reply");
+            return 0;
+        }
+        if (*len < size)
+            return 1;
+        uint16_t code = AWORD2WORD(buf + 8);
+        if (size < minimumSize(code)) {
+            vlog("malformed login reply");
+            return 0;
+        }
+        switch (code) {
+        case 1: {
+            vlog("Connection OK\r");
+            char model[kCmdBufSize] = {};
+            if (size > 26)
+                std::memcpy(model, buf + 26, size - 26u);
+            vlog("Model: %s\r\n", model);
+            break;
+        }
+        case 3:
+            m_bConnect = true;
+            break;
+        case 4:
+            vlog("LOGIN FAIL %d\r\n", AWORD2WORD(buf + 12));
+            return 0;
+        case 17:
+            m_dwState = NET_MAX_USER;
+            return 0;
+        default:
+            return 0;
+        }
+        std::memmove(buf, buf + size, *len - size);
+        *len -= size;
+        if (code == 3)
+            return 2;
+    }
+    return 1;
+}
+
+bool CNetwork::LoginDVR()
+{
+    uint8_t login[76];
+    buildLogin(login);
+    if (!sendMessage(login, sizeof login)) {
+        vlog("Login Request Send Fail\r");
+        return false;
+    }
+    if (stopRequested())
+        return false;
+    // One wall-clock deadline for the whole wait, however many replies come.
+    auto deadline = Clock::now() + m_dwTimeout;
+    uint8_t* buf = m_readbuf.get();
+    size_t len = 0;
+    while (!stopRequested()) {
+        if (Clock::now() >= deadline) {
+            vlog("login timeout");
+            return false;
+        }
+        pollfd pfd{hClientSocket, POLLIN, 0};
+        int r = ::poll(&pfd, 1, kSliceMs);
+        if (r < 0 && errno != EINTR) {
+            vlog("select error\r");
+            return false;
+        }
+        if (r <= 0)
+            continue;
+        ssize_t got = ::recv(hClientSocket, buf + len, std::min(kLoginReadMax, size_t(kReadBufSize) - len), 0);
+        if (got < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        if (got <= 0) {
+            vlog("login reply missing");
+            return false;
+        }
+        len += size_t(got);
+        int step = takeLoginReplies(buf, &len);
+        if (step == 0)
+            return false;
+        if (step == 2) {
+            // What followed the acceptance in the same read is stream data.
+            m_readbytes = int(len);
+            ProcessNet();
+            return true;
+        }
+        if (len >= kReadBufSize) {
+            vlog("malformed login reply");
+            return false;
+        }
+    }
+    return false;
+}

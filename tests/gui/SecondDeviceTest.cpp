@@ -1,0 +1,191 @@
+// A site of the second device kind through the real window: its link, its
+// keypad panels and what they send, the snapshot folder, and its picture.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QImage>
+#include <QLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "GuiTestSupport.h"
+#include "app/AppController.h"
+#include "app/TitleBar.h"
+#include "app/dvrList.h"
+#include "device/TestDevice.h"
+#include "link/CNetwork.h"
+#include "output/MyOpenGLView.h"
+#include "panels/VorelLumoCtrl2Controller.h"
+#include "panels/VorelLumoCtrlViewController.h"
+
+using namespace std::chrono_literals;
+using guitest::waitFor;
+
+namespace {
+
+class SecondDevice : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        guitest::ensureApp();
+        QSettings("vesk", "vesk").clear();
+        window = std::make_unique<TitleBar>();
+        ctrl = std::make_unique<AppController>(window.get());
+        ctrl->quitApplication = [] {};
+        ctrl->showAlert = [this](const QString& t, const QString& m) { alerts << t + "/" + m; };
+        ctrl->awakeFromNib();
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        dev = std::make_unique<testdev::TestDevice>();
+        ASSERT_TRUE(dev->start(0));
+        auto site = std::make_shared<dvrList>();
+        site->setNsStrRegName("Keypad device");
+        site->setModelNum(SITE_MODEL_MJPEG);
+        site->setNsStrDVRIP("127.0.0.1");
+        site->setDvrport(dev->port());
+        site->setNsStrDVRPwd("1234");
+        ctrl->AddDVR(site);
+        window->tableView()->selectRow(0);
+    }
+    void TearDown() override
+    {
+        ctrl->EndApplication();
+        ctrl.reset();
+        window.reset();
+        dev->stop();
+    }
+    void connectDevice()
+    {
+        window->btnConnect()->click();
+        ASSERT_NE(ctrl->deviceLink(), nullptr);
+        ASSERT_TRUE(dev->waitUntil([](const testdev::DeviceStatus& s) { return s.logins == 1; }, 5s));
+    }
+    QWidget* subPanel() const
+    {
+        QLayout* l = window->boxSubMenu()->layout();
+        return l->count() ? l->itemAt(0)->widget() : nullptr;
+    }
+    QAbstractButton* key(const QString& name) const
+    {
+        for (auto* b : ctrl->devicePanels()->findChildren<QAbstractButton*>())
+            if (b->accessibleName() == name)
+                return b;
+        return nullptr;
+    }
+    std::vector<int> keys() const { return dev->status().keys; }
+    // Waits until the middle and a corner of the view show the colour.
+    bool viewShows(testdev::Bgr want, std::chrono::milliseconds timeout)
+    {
+        MyOpenGLView* view = window->mainGLView();
+        return waitFor(
+            [&] {
+                QImage img = view->grabFramebuffer();
+                if (img.isNull())
+                    return false;
+                for (QPoint p : {QPoint(img.width() / 2, img.height() / 2), QPoint(img.width() / 10, img.height() / 10)}) {
+                    QColor c = img.pixelColor(p);
+                    if (std::abs(c.red() - want.r) > 12 || std::abs(c.green() - want.g) > 12 ||
+                        std::abs(c.blue() - want.b) > 12)
+                        return false;
+                }
+                return true;
+            },
+            timeout);
+    }
+
+    std::unique_ptr<TitleBar> window;
+    std::unique_ptr<AppController> ctrl;
+    std::unique_ptr<testdev::TestDevice> dev;
+    QStringList alerts;
+};
+
+TEST_F(SecondDevice, KeypadsTakeThePanelBoxAndSendKeys)
+{
+    connectDevice();
+    ASSERT_NE(ctrl->devicePanels(), nullptr);
+    EXPECT_EQ(subPanel(), ctrl->devicePanels());
+    for (const char* name : {"1", "2", "3", "4", "5", "6", "7", "8", "9", "0", "Setup", "PTZ", "AutoSeq", "Search",
+                             "Select", "Quad", "Audio", "Up", "Down", "Left", "Right", "Zoom Up", "Zoom Down",
+                             "Focus Up", "Focus Down", "Rewind", "Stop", "Play", "Fast Forward", "Snapshot", "Folder"}) {
+        QAbstractButton* b = key(name);
+        ASSERT_NE(b, nullptr) << name;
+        EXPECT_EQ(b->text(), QString(name));
+    }
+    for (const char* name : {"1", "2", "0", "Search", "Quad", "Stop", "Play"})
+        key(name)->click();
+    QTest::mousePress(key("Up"), Qt::LeftButton);
+    QTest::mouseRelease(key("Up"), Qt::LeftButton);
+    std::vector<int> want = {2, 4, 13, 3, 12, 14, 19, 15, 72};
+    EXPECT_TRUE(dev->waitUntil([&](const testdev::DeviceStatus& s) { return s.keys.size() >= want.size(); }, 3s));
+    EXPECT_EQ(keys(), want);
+
+    // The recorder panels' buttons bring the keypads back, without the
+    // recorder's permission gates.
+    ctrl->ShowIpsetView();
+    ctrl->ShowPTZView();
+    EXPECT_EQ(subPanel(), ctrl->devicePanels());
+    ctrl->ShowIpsetView();
+    ctrl->ShowSearchView();
+    EXPECT_EQ(subPanel(), ctrl->devicePanels());
+    EXPECT_TRUE(alerts.isEmpty());
+    EXPECT_TRUE(waitFor([&] { return ctrl->playbackKeysPanel()->netStateText() == "Connected"; }, 5s));
+
+    // The watchdog leaves a connected second device alone.
+    ctrl->setWatchdogInterval(50);
+    QTest::qWait(600);
+    EXPECT_EQ(dev->status().connections, 1);
+
+    window->btnDisconnect()->click();
+    EXPECT_EQ(ctrl->NetSource(), nullptr);
+    EXPECT_NE(subPanel(), ctrl->devicePanels());
+    EXPECT_TRUE(dev->waitUntil([](const testdev::DeviceStatus& s) { return !s.clientConnected; }, 3s));
+    EXPECT_TRUE(waitFor([&] { return ctrl->playbackKeysPanel()->netStateText() == "Disconnected"; }, 3s));
+    ctrl->ShowPTZView();
+    EXPECT_EQ(alerts, QStringList({"Permission denide!!/Check Authority"}));
+}
+
+TEST_F(SecondDevice, SnapshotFolderOfThePanel)
+{
+    connectDevice();
+    QTemporaryDir dir;
+    QString offered;
+    ctrl->chooseFolder = [&](const QString& start) {
+        offered = start;
+        return QString();
+    };
+    key("Folder")->click();  // cancelled: nothing changes
+    EXPECT_EQ(offered, ctrl->capturePath());
+    EXPECT_TRUE(ctrl->playbackKeysPanel()->capturePath().isEmpty());
+    EXPECT_FALSE(QSettings("vesk", "vesk").contains("capturePath"));
+
+    ctrl->chooseFolder = [&](const QString&) { return dir.path(); };
+    key("Folder")->click();
+    EXPECT_EQ(ctrl->playbackKeysPanel()->capturePath(), dir.path());
+    auto* field = ctrl->devicePanels()->findChild<QLineEdit*>("m_PathField");
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(field->text(), dir.path());
+    EXPECT_EQ(QSettings("vesk", "vesk").value("capturePath").toString(), dir.path());
+}
+
+TEST_F(SecondDevice, PictureIsDrawnWhateverAnEarlierRecorderLeft)
+{
+    MyOpenGLView* view = window->mainGLView();
+    view->setMaxCH(16);
+    view->SetRecOnOff(0);
+    view->SetCovert(1);
+    connectDevice();
+    EXPECT_EQ(view->maxCh(), 1);
+    EXPECT_EQ(view->recOnOff(), 1);
+    EXPECT_EQ(view->covert(), 0);
+    // The device's pictures go through the decoder into the view.
+    EXPECT_TRUE(viewShows(testdev::flatColour(81, 90, 240), 10s));
+    dev->setColour(145, 54, 34);  // green
+    EXPECT_TRUE(viewShows(testdev::flatColour(145, 54, 34), 10s));
+}
+
+}  // namespace
