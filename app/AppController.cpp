@@ -87,6 +87,11 @@ AppController::AppController(TitleBar* window, QObject* parent)
     showAlert = [this](const QString& title, const QString& text) {
         QMessageBox::warning(m_window, title, text, QMessageBox::Ok);
     };
+    // The view's snapshot alerts go through the same hook.
+    m_view->showAlert = [this](const QString& title, const QString& text) {
+        if (showAlert)
+            showAlert(title, text);
+    };
     chooseFolder = [this](const QString& start) {
         return QFileDialog::getExistingDirectory(m_window, QString(), start);
     };
@@ -446,6 +451,7 @@ bool AppController::PlaySpeed(int32_t speed)
 {
     if (NxNet* nx = recorderLink())
         nx->PlaySpeed(speed);
+    m_view->SetDrawPlayback(speed);
     return true;
 }
 

@@ -1,11 +1,14 @@
 // Frame-loop throughput of the video view: a real MyOpenGLView in a window,
 // 16 channels of solid-colour 704x480 BGRA pictures put into its video queue
 // by a producer thread, taken by the view's own drain timer and uploaded into
-// its channel textures. Counts pictures uploaded and repaints per second.
-// Needs a display; run it under xvfb-run.
+// its channel textures. Counts pictures uploaded and repaints per second,
+// with the on-screen display (time, mode, site name, title, alarm, size and
+// frame rate over every cell) on and off. Needs a display; run it under
+// xvfb-run.
 //
-//   bench_view [--seconds S] [--warmup S] [--fps N] [--size WxH]
-//   (--fps 0: only the run as fast as possible; --size: the window, 1280x960 by default)
+//   bench_view [--seconds S] [--warmup S] [--fps N] [--size WxH] [--osd on|off|both]
+//   (--fps 0: only the run as fast as possible; --size: the window, 1280x960 by default;
+//    --osd: both by default)
 #include <QApplication>
 #include <QColor>
 #include <QElapsedTimer>
@@ -46,6 +49,8 @@ struct Options {
     int fps = 30;  // per channel, for the paced run
     int windowW = 1280;
     int windowH = 960;
+    bool osdOn = true;
+    bool osdOff = true;
 };
 
 QRgb channelColour(int ch)
@@ -115,7 +120,10 @@ private:
             slot->w = kWidth;
             slot->h = kHeight;
             slot->outsize = kWidth * kHeight * 4;
-            slot->evt_rec = slot->evt_md = slot->evt_ss = 0;
+            // Now and then an event, so that the alarm text changes.
+            slot->evt_rec = uint8_t(k % 50 == 0);
+            slot->evt_md = uint8_t(k % 70 == 0);
+            slot->evt_ss = 0;
             std::memcpy(slot->outbuff, pics_[size_t(ch)].data(), pics_[size_t(ch)].size());
             q_.putWriteBuffer();
             produced_++;
@@ -219,8 +227,17 @@ Options parseOptions(int argc, char** argv)
             ++i;
             o.windowW = std::clamp(o.windowW, 64, 4096);
             o.windowH = std::clamp(o.windowH, 64, 4096);
+        } else if (a == "--osd" && i + 1 < argc) {
+            const std::string v = argv[++i];
+            o.osdOn = v == "on" || v == "both";
+            o.osdOff = v == "off" || v == "both";
+            if (!o.osdOn && !o.osdOff) {
+                std::fprintf(stderr, "--osd takes on, off or both\n");
+                std::exit(2);
+            }
         } else {
-            std::fprintf(stderr, "usage: %s [--seconds S] [--warmup S] [--fps N] [--size WxH]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--seconds S] [--warmup S] [--fps N] [--size WxH] [--osd on|off|both]\n",
+                         argv[0]);
             std::exit(2);
         }
     }
@@ -252,6 +269,15 @@ int main(int argc, char** argv)
     view.SetRecOnOff(0xFFFF);
     view.SetCovert(0);
     view.setNetStatus(NET_STREAMING, std::string());
+    view.SetRegName(QStringLiteral("Bench recorder"));
+    char titles[16][32] = {};
+    for (int ch = 0; ch < kChannels; ++ch) {
+        char name[16];
+        std::snprintf(name, sizeof name, "CAM %d", ch + 1);
+        for (int i = 0; name[i]; ++i)
+            titles[ch][2 * i] = name[i];  // UTF-16LE
+    }
+    view.SetChTitle(titles);
 
     PaintCounter paints;
     view.installEventFilter(&paints);
@@ -262,19 +288,25 @@ int main(int argc, char** argv)
                 view.usesRectTextures() ? "rectangle" : "2D",
                 view.screen() ? view.screen()->refreshRate() : 0.0);
     std::printf("(each run: %.1f s warm-up, %.1f s measured)\n", opt.warmup, opt.seconds);
-    if (opt.fps > 0) {
-        const RunResult r = measure(view, paints, pics, opt.fps, opt);
-        std::printf("  paced at %d fps per channel (offered %d pictures/s): %7.1f pictures uploaded/s "
-                    "(%.1f per channel), %5.1f repaints/s, producer waited on a full queue %lld times\n",
-                    opt.fps, opt.fps * kChannels, r.uploadsPerSecond, r.uploadsPerSecond / kChannels,
-                    r.paintsPerSecond, (long long)r.fullWaits);
+    for (bool osd : {true, false}) {
+        if ((osd && !opt.osdOn) || (!osd && !opt.osdOff))
+            continue;
+        view.SetDrawOsd(osd ? 4 : 5);
+        std::printf(" on-screen display %s:\n", osd ? "on" : "off");
+        if (opt.fps > 0) {
+            const RunResult r = measure(view, paints, pics, opt.fps, opt);
+            std::printf("  paced at %d fps per channel (offered %d pictures/s): %7.1f pictures uploaded/s "
+                        "(%.1f per channel), %5.1f repaints/s, producer waited on a full queue %lld times\n",
+                        opt.fps, opt.fps * kChannels, r.uploadsPerSecond, r.uploadsPerSecond / kChannels,
+                        r.paintsPerSecond, (long long)r.fullWaits);
+        }
+        const RunResult r = measure(view, paints, pics, 0, opt);
+        std::printf("  as fast as possible:                             %7.1f pictures uploaded/s "
+                    "(%.1f per channel, %.3f ms per picture), %5.1f repaints/s\n",
+                    r.uploadsPerSecond, r.uploadsPerSecond / kChannels,
+                    r.uploadsPerSecond > 0 ? 1000.0 / r.uploadsPerSecond : 0.0, r.paintsPerSecond);
+        std::printf("  cells showing their channel's colour: %d of %d\n", cellsShowingTheirColour(view), kChannels);
     }
-    const RunResult r = measure(view, paints, pics, 0, opt);
-    std::printf("  as fast as possible:                             %7.1f pictures uploaded/s "
-                "(%.1f per channel, %.3f ms per picture), %5.1f repaints/s\n",
-                r.uploadsPerSecond, r.uploadsPerSecond / kChannels,
-                r.uploadsPerSecond > 0 ? 1000.0 / r.uploadsPerSecond : 0.0, r.paintsPerSecond);
-    std::printf("  cells showing their channel's colour: %d of %d\n", cellsShowingTheirColour(view), kChannels);
 
     view.SetNetPointer(nullptr);
     return 0;

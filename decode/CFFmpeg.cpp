@@ -138,15 +138,25 @@ int CFFmpeg::InitDecoder(unsigned kind)
     _pFrameDec = av_frame_alloc();
     _pFrameRecv = av_frame_alloc();
     _pkt = av_packet_alloc();
-    // Not cleared: pictures usually go straight into a queue slot, and the
-    // pages of this buffer are only mapped once a picture is written here.
-    _buffer = static_cast<uint8_t*>(av_malloc(kOutBytes + kPadding));
-    if (!_pFrameDec || !_pFrameRecv || !_pkt || !_buffer) {
+    if (!_pFrameDec || !_pFrameRecv || !_pkt) {
         release();
         return -1;
     }
-    av_image_fill_arrays(_outData, _outLinesize, _buffer, AV_PIX_FMT_BGRA, kMaxWidth, kMaxHeight, 1);
     return 0;
+}
+
+// The decoder's own BGRA buffer, for pictures that do not go to the caller's
+// target; made on first use, as most decoders never need its 8 MiB.
+bool CFFmpeg::ensureBuffer()
+{
+    if (_buffer)
+        return true;
+    _buffer = static_cast<uint8_t*>(av_mallocz(kOutBytes + kPadding));
+    if (!_buffer)
+        return false;
+    av_image_fill_arrays(_outData, _outLinesize, _buffer, AV_PIX_FMT_BGRA, _cur_w > 0 ? _cur_w : kMaxWidth,
+                         _cur_h > 0 ? _cur_h : kMaxHeight, 1);
+    return true;
 }
 
 bool CFFmpeg::Decode(tagNxPacket* pk)
@@ -190,10 +200,11 @@ bool CFFmpeg::decodePacket(tagNxPacket* pk, bool dummy)
 // A stated size that does not fit the output buffer is refused.
 bool CFFmpeg::fillBlue(tagNxPacket* pk)
 {
-    if (pk->w_org <= 0 || pk->h_org <= 0 || pk->w_org > kMaxWidth || pk->h_org > kMaxHeight)
+    if (pk->w_org <= 0 || pk->h_org <= 0 || pk->w_org > kMaxWidth || pk->h_org > kMaxHeight || !ensureBuffer())
         return false;
     static constexpr uint8_t kBlue[4] = {0xFF, 0x00, 0x00, 0x00};
-    for (int i = 0; i < kOutBytes; i += 4)
+    const int bytes = pk->w_org * pk->h_org * 4;
+    for (int i = 0; i < bytes; i += 4)
         std::memcpy(_buffer + i, kBlue, 4);
     pk->w = pk->w_org;
     pk->h = pk->h_org;
@@ -267,6 +278,8 @@ bool CFFmpeg::outputPicture(tagNxPacket* pk, bool deinterlace)
         sws_scale(_img_convert_ctx, src, stride, 0, f->height, dst, dstStride);
         pk->outbuff = _target;
     } else {
+        if (!ensureBuffer())
+            return false;
         sws_scale(_img_convert_ctx, src, stride, 0, f->height, _outData, _outLinesize);
         pk->outbuff = _buffer;
     }
@@ -280,7 +293,8 @@ bool CFFmpeg::outputPicture(tagNxPacket* pk, bool deinterlace)
 // rebuilt for the new size.
 void CFFmpeg::setOutputSize(int w, int h)
 {
-    av_image_fill_arrays(_outData, _outLinesize, _buffer, AV_PIX_FMT_BGRA, w, h, 1);
+    if (_buffer)
+        av_image_fill_arrays(_outData, _outLinesize, _buffer, AV_PIX_FMT_BGRA, w, h, 1);
     sws_freeContext(_img_convert_ctx);
     _img_convert_ctx = nullptr;
     _cur_w = w;

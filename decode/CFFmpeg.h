@@ -80,13 +80,14 @@ private:
     bool deinterlaceDecoded();
     bool allocDeinterlacePicture(int format, int w, int h);
     bool ensureConverter(int format);
+    bool ensureBuffer();
     void release();
 
     AVCodecContext* _pCodecCtx = nullptr;
     AVFrame* _pFrameDec = nullptr;  // last picture of the current call
     AVFrame* _pFrameRecv = nullptr;  // receive target while draining
     AVPacket* _pkt = nullptr;
-    uint8_t* _buffer = nullptr;  // BGRA output, kOutBytes
+    uint8_t* _buffer = nullptr;  // BGRA output, kOutBytes, made on first use
     uint8_t* _outData[4] = {};
     int _outLinesize[4] = {};
     SwsContext* _img_convert_ctx = nullptr;

@@ -4,7 +4,7 @@
 #include <cstring>
 
 DecodePool::DecodePool(Handler run, Handler drop, int threads)
-    : m_run(std::move(run)), m_drop(std::move(drop)), m_threadCount(std::clamp(threads, 1, kChannels))
+    : m_run(std::move(run)), m_drop(std::move(drop)), m_threadCount(std::clamp(threads, 0, kChannels))
 {
 }
 
@@ -32,7 +32,7 @@ void DecodePool::setThreads(int threads)
 {
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_threads.empty())
-        m_threadCount = std::clamp(threads, 1, kChannels);
+        m_threadCount = std::clamp(threads, 0, kChannels);
 }
 
 int DecodePool::threads() const
@@ -107,6 +107,11 @@ void DecodePool::submit(Job* job)
     int ch = job->pk.ch;
     if (ch < 0 || ch >= kChannels) {
         m_drop(*job);
+        discard(job);
+        return;
+    }
+    if (threads() == 0) {
+        m_run(*job);
         discard(job);
         return;
     }

@@ -46,7 +46,8 @@ public:
     DecodePool(const DecodePool&) = delete;
     DecodePool& operator=(const DecodePool&) = delete;
 
-    // Thread count; takes effect only before the first job.
+    // Thread count; takes effect only before the first job. With 0 every
+    // job runs at once on the thread that submits it.
     void setThreads(int threads);
     int threads() const;
     static int defaultThreads();

@@ -87,6 +87,39 @@ void NxNet::InitVar()
     _connectProbeLong = false;
 }
 
+void NxNet::resetForTest()
+{
+    m_decodePool.cancel();
+    m_lostChannels = 0;
+    for (auto& waits : m_decodeWaitsKey)
+        waits = false;
+    CloseSocket();
+    ucThreadExit = 0;
+    std::memset(&_netInfo, 0, sizeof _netInfo);
+    std::memset(_netInfo.bFirstDecoding, 10, sizeof _netInfo.bFirstDecoding);
+    {
+        std::lock_guard<std::mutex> lock(m_dvrLock);
+        _dvr = TDvrInfo{};
+    }
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+        _searchInfo = NetSearchInfo{};
+        currentDisplayCh = 0;
+    }
+    set_siteInfo(tagTSiteInfo{});
+    g_requestAudioCh = 0;
+    m_dwState = 0;
+    m_echoCount = 0;
+    m_echoTotal = 0;
+    m_cmddata_send_ok_count = 0;
+    m_cmddata_send_req_count = 0;
+    m_pendingDiscontinuity = false;
+    bIsFirstVideoData = false;
+    _pk = tagNxPacket{};
+    deleteADecoder();
+    InitVar();
+}
+
 void NxNet::setSocketForTest(int fd, bool isConnected)
 {
     hClientSocket = fd;

@@ -100,6 +100,10 @@ public:
     // Feeds received bytes through the parser as one read.
     void parseReceived(const uint8_t* data, int n);
     void InitVar();
+    // Back to the state of a new link, keeping its buffers, decoders, queues
+    // and hooks: the parser fuzz target reuses one link rather than allocate
+    // 8 MiB of buffers for each input.
+    void resetForTest();
     int eNetMode() const { return _eNetMode; }
     int sendWriteQ() const { return _sendWriteQ.load(); }
     int sendReadQ() const { return _sendReadQ.load(); }
@@ -124,6 +128,7 @@ public:
     // Waits until every picture handed to the decoding threads is done.
     void waitDecodesIdle();
     // Decoding threads; takes effect before the first picture is decoded.
+    // 0 decodes on the worker itself, in the order received (tests).
     void setDecodeThreads(int n);
 
     void discontinuityNet(int8_t unused = 0);

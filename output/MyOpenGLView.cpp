@@ -281,27 +281,6 @@ void MyOpenGLView::SetVideoLoss(uint16_t mask)
     _videoLoss = mask;
 }
 
-void MyOpenGLView::setNetMouseInfo(uint32_t version, int8_t offsetX, int8_t offsetY, uint16_t videoStd)
-{
-    (void)version, (void)offsetX, (void)offsetY, (void)videoStd;
-}
-
-void MyOpenGLView::SetDrawOsd(int8_t code)
-{
-    (void)code;
-}
-
-void MyOpenGLView::SetDrawPlayback(int32_t speed)
-{
-    (void)speed;
-}
-
-void MyOpenGLView::imageFromOpenGLView(const QString& folder)
-{
-    (void)folder;
-    vlog("capture is not available yet");
-}
-
 QString MyOpenGLView::chTitle(int ch) const
 {
     return ch >= 0 && ch < ViewLayout::kMaxChannels ? _strChTitle[ch] : QString();
@@ -344,6 +323,7 @@ void MyOpenGLView::uploadFrame(const tag_FrameV_Orgin& frame)
     if (!uploadTexture(m_chTex[ch], frame.outbuff, frame.w, frame.h))
         return;
     m_chTex[ch].valid = true;
+    takeOsdFrame(ch);
     m_lastDrawnCh = ch;
     m_bVideoShown = true;
     m_bBlank = false;
@@ -385,6 +365,7 @@ void MyOpenGLView::initializeGL()
         m_gl->glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
         chooseTextureKind();
         loadStatusTextures();
+        buildFont();
     } else {
         vlog("OpenGL compatibility profile not available");
     }
@@ -477,6 +458,7 @@ void MyOpenGLView::releaseGl()
             m_gl->glDeleteTextures(1, &t.id);
         t = Texture();
     }
+    KillFont();
     m_lastDrawnCh = -1;
     m_gl = nullptr;
     doneCurrent();
@@ -498,6 +480,7 @@ void MyOpenGLView::paintGL()
     f->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     if (!m_gl || m_bBlank)
         return;
+    CalculateFontSize();
     beginQuads();
     if (showsVideo())
         paintVideoLayout();
@@ -550,37 +533,42 @@ void MyOpenGLView::paintVideoLayout()
     int n = std::clamp(m_MaxCh, 0, ViewLayout::kMaxChannels);
     if (m_MouseClickCh != 0) {
         int ch = m_MouseClickCh - 1;
-        paintChannel(ch, 1, 0, ch < n);
+        if (paintChannel(ch, 1, 0, ch < n))
+            drawOsd(ch);
         return;
     }
     int side = ViewLayout::gridSide(m_MaxCh, 0);
     if (side > 1) {
         for (int ch = 0; ch < std::min(n, side * side); ++ch)
-            paintChannel(ch, side, ch, true);
+            if (paintChannel(ch, side, ch, true))
+                drawOsd(ch);
         return;
     }
-    // One cell for every channel: the markers, then the last picture drawn.
+    // One cell for every channel: the markers, then the last picture drawn
+    // with its text.
     for (int ch = 0; ch < n; ++ch)
         paintChannel(ch, 1, 0, true);
-    if (m_lastDrawnCh >= 0)
-        paintChannel(m_lastDrawnCh, 1, 0, false);
+    if (m_lastDrawnCh >= 0 && paintChannel(m_lastDrawnCh, 1, 0, false))
+        drawOsd(m_lastDrawnCh);
 }
 
-void MyOpenGLView::paintChannel(int ch, int side, int cell, bool markers)
+// Answers whether the channel's picture was drawn.
+bool MyOpenGLView::paintChannel(int ch, int side, int cell, bool markers)
 {
     uint16_t bit = uint16_t(1u << ch);
     bool rec = m_recOnOff & bit;
     bool cov = m_Covert & bit;
     if (rec && !cov) {
-        if (m_chTex[ch].valid)
-            drawQuad(m_chTex[ch], side, cell);
-        // Text overlays of the cell are drawn here, over the picture.
-        return;
+        if (!m_chTex[ch].valid)
+            return false;
+        drawQuad(m_chTex[ch], side, cell);
+        return true;
     }
     if (!markers)
-        return;
+        return false;
     if (!rec)
         drawPicture(StatusTable::kPicRecOff, side, cell);
     if (cov)
         drawPicture(StatusTable::kPicCovert, side, cell);
+    return false;
 }

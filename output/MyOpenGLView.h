@@ -1,14 +1,20 @@
 #pragma once
+#include <QDateTime>
 #include <QOpenGLWidget>
+#include <QPointF>
 #include <QRect>
+#include <QSizeF>
 #include <QString>
 #include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "link/INetView.h"
 #include "output/FrameDrain.h"
+#include "output/OsdText.h"
 #include "output/RingBuffer.h"
 #include "output/StatusTable.h"
 #include "output/ViewLayout.h"
@@ -16,6 +22,7 @@
 
 class CoNetwork;
 class IViewController;
+class QMouseEvent;
 class QOpenGLFunctions_2_1;
 struct ViewReportBox;
 
@@ -30,6 +37,13 @@ struct ViewReportBox;
 // Frames: a short drain timer takes every ready slot of the video queue,
 // uploads drawable pictures into one texture per channel and frees the slot;
 // a display-link timer repaints the layout at the screen's refresh rate.
+// What changes with each drawn frame (the alarm and time texts of the
+// on-screen display) is worked out when the frame is taken, so a repaint
+// only draws.
+//
+// A click on a cell of the split view zooms that channel; a click on the
+// zoomed view returns to the split view (MyOpenGLView_Zoom.cpp, with the
+// snapshot). The on-screen display is in MyOpenGLView_Osd.cpp.
 class MyOpenGLView : public QOpenGLWidget, private IFrameUploader {
     Q_OBJECT
 
@@ -66,8 +80,19 @@ public:
     // On-screen display groups (EnumDrawOsd 1..5) and the playback label.
     void SetDrawOsd(int8_t code);
     void SetDrawPlayback(int32_t speed);
-    // Snapshot of what the view shows into folder.
+    // Writes what the view shows as a JPEG file named by the local time into
+    // folder (made when missing) and tells the user where, or that it failed.
     void imageFromOpenGLView(const QString& folder);
+    // The file a snapshot taken at t goes to: "%Y%m%d_%H%M%S.jpg", or with
+    // "_1", "_2", ... before the extension when that name is taken.
+    static QString snapshotPath(const QString& folder, const QDateTime& t);
+    // Local time for snapshot names; tests replace it.
+    std::function<QDateTime()> snapshotClock;
+    // Alerts (title, text) go through here; tests replace it.
+    std::function<void(const QString& title, const QString& text)> showAlert;
+    // Device position of a point in the view, from the second device's
+    // pointer values; also kept in m_nsWnd2DVRPos.
+    QPointF WndPos2DVRPos(const QPointF& point, const QSizeF& size);
 
     // One pass of the frame loop: answers the number of slots taken. With no
     // link attached the queue is left alone.
@@ -86,11 +111,17 @@ public:
     const FrameDrain& frames() const { return m_drain; }
     bool hasGl() const { return m_gl != nullptr; }
     bool usesRectTextures() const { return m_rectTextures; }
+    int32_t playbackSpeed() const { return playSpeed; }
+    bool drawsOsdTime() const { return _drawOsdTime; }
+    bool drawsOsdEvent() const { return _drawOsdEvent; }
+    bool drawsOsdFPS() const { return _drawOsdFPS; }
+    std::string eventText(int ch) const;
 
 protected:
     void initializeGL() override;
     void resizeGL(int w, int h) override;
     void paintGL() override;
+    void mousePressEvent(QMouseEvent* event) override;
 
 private:
     friend class ViewLinkReporter;
@@ -120,7 +151,30 @@ private:
     void drawQuad(const Texture& t, int side, int cell);
     void drawPicture(int slot, int side, int cell);
     void paintVideoLayout();
-    void paintChannel(int ch, int side, int cell, bool markers);
+    bool paintChannel(int ch, int side, int cell, bool markers);
+
+    // On-screen display.
+    void buildFont();
+    void KillFont();
+    void CalculateFontSize() { _Fontindex = 3; }
+    // First display list of the glyph set of a font index, 0 when not built.
+    unsigned glyphListBase(int fontIndex) const;
+    void takeOsdFrame(int ch);
+    void drawOsd(int ch);
+    bool placeItem(OsdText::Item item);
+    void glPrint(const std::vector<uint16_t>& codes, int fontIndex);
+    void drawTime();
+    void drawVideoType();
+    void drawRegName();
+    void drawChTitle();
+    void drawPlaybackControl();
+    void drawAlarm();
+    void drawResolution();
+    void drawFramePerCh();
+
+    // Zoom click and snapshot.
+    void mouseDown(const QPointF& pos);
+    bool writeSnapshot(const QString& path, QString* error);
 
     IViewController* _pMain = nullptr;
     CoNetwork* netSource = nullptr;
@@ -157,4 +211,25 @@ private:
     int m_lastDrawnCh = -1;
     Texture m_chTex[ViewLayout::kMaxChannels];
     Texture texIds[StatusTable::kPictureCount];
+
+    // On-screen display: first list of the 19, 15, 11 and 30 pixel sets.
+    unsigned _baseFont4 = 0;
+    unsigned _baseFont9 = 0;
+    unsigned _baseFont16 = 0;
+    unsigned _baseFont1 = 0;
+    int _Fontindex = 0;
+    int _ch = 0;
+    bool _drawOsdTime = true;
+    bool _drawOsdEvent = true;
+    bool _drawOsdFPS = true;
+    int32_t playSpeed = 1;
+    std::string _strTime[ViewLayout::kMaxChannels];
+    std::string _strEvent[ViewLayout::kMaxChannels];
+
+    // Second device pointer values.
+    uint32_t m_uiNetworkVer = 0;
+    int8_t m_moveOffsetX = 0;
+    int8_t m_moveOffsetY = 0;
+    uint16_t m_VideoStd = 0;
+    QPointF m_nsWnd2DVRPos;
 };

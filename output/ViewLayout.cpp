@@ -69,6 +69,20 @@ bool isChannelDrawn(int maxCh, int zoomCh, uint16_t recOnOff, uint16_t covert, i
     return (recOnOff & bit) && !(covert & bit);
 }
 
+int clickedCell(int maxCh, double w, double h, double x, double d)
+{
+    int side = gridSide(maxCh, 0);
+    if (side == 1)
+        return 0;
+    auto band = [side](double v, double extent) {
+        int i = 0;
+        while (i < side - 1 && !(v < extent * (i + 1) / side))
+            ++i;
+        return i;
+    };
+    return band(d, h) * side + band(x, w) + 1;
+}
+
 int displayWidth(int w)
 {
     switch (w) {

@@ -30,6 +30,12 @@ bool cellRect(int side, int cell, CellRect* out);
 // and is not covert.
 bool isChannelDrawn(int maxCh, int zoomCh, uint16_t recOnOff, uint16_t covert, int ch);
 
+// Cell under a click on the split view, 1-based, or 0 when the channel count
+// has no split layout. w and h are the view's size, x the distance from the
+// left and d from the top; a click on a border belongs to the next column or
+// row.
+int clickedCell(int maxCh, double w, double h, double x, double d);
+
 // Sizes shown in the resolution label (the texture keeps the frame's own).
 int displayWidth(int w);
 int displayHeight(int h);

@@ -7,17 +7,36 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 jobs="$(nproc)"
-export SDL_AUDIODRIVER=dummy
 summary="$(mktemp)"
-trap 'rm -f "$summary"' EXIT
-# Runs ctest under Xvfb and keeps its count of passed tests.
+test_home="$(mktemp -d)"
+trap 'rm -rf "$summary" "$test_home"' EXIT
+
+# Tests run in the environment of tests/test-env.txt (ctest applies it as
+# well) with a throwaway home; the only display is the one xvfb-run makes.
+mkdir -m 700 "$test_home/runtime"
+env_unset=(-u DISPLAY -u XAUTHORITY)
+env_set=()
+while IFS= read -r line; do
+  case "$line" in
+    '' | '#'*) ;;
+    'unset '*) env_unset+=(-u "${line#unset }") ;;
+    *) env_set+=("${line//@HOME@/$test_home}") ;;
+  esac
+done < tests/test-env.txt
+in_test_env() { env "${env_unset[@]}" "${env_set[@]}" "$@"; }
+
+# Runs ctest under Xvfb and keeps its count of passed tests. The server does
+# not reset when its last client leaves: between two tests a reset refused
+# the next test's connection now and then.
 run_ctest() {
-  xvfb-run -a -s "-screen 0 1280x1024x24" ctest "$@" | tee -a "$summary"
+  in_test_env xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ctest "$@" | tee -a "$summary"
   return "${PIPESTATUS[0]}"
 }
 
 echo "== build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Everything configure found must come from deps.sh or the base system.
+bash scripts/check-deps.sh build
 cmake --build build -j"$jobs"
 run_ctest --test-dir build --output-on-failure -j4
 
@@ -37,6 +56,7 @@ TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
 echo "== fuzz targets"
 cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DVESK_FUZZ=ON -DVESK_GUI=OFF -DVESK_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
+bash scripts/check-deps.sh build-fuzz
 fuzz_targets=$(cat build-fuzz/tests/fuzz/targets.txt)
 cmake --build build-fuzz -j"$jobs" --target $fuzz_targets
 fuzz_seconds="${VESK_FUZZ_SECONDS:-30}"
@@ -49,7 +69,7 @@ for t in $fuzz_targets; do
   dict=""
   [ -f "tests/fuzz/$name.dict" ] && dict="-dict=tests/fuzz/$name.dict"
   echo "-- $t for ${fuzz_seconds}s"
-  "./build-fuzz/tests/fuzz/$t" -max_total_time="$fuzz_seconds" -rss_limit_mb=4096 $dict "$work" $seeds
+  in_test_env "./build-fuzz/tests/fuzz/$t" -max_total_time="$fuzz_seconds" -rss_limit_mb=4096 $dict "$work" $seeds
 done
 
 passed=$(sed -n 's/.*tests passed, [0-9]* tests failed out of \([0-9]*\).*/\1/p' "$summary" | awk '{ s += $1 } END { print s + 0 }')

@@ -1,6 +1,6 @@
 #pragma once
 // Shared set-up of the window tests: one QApplication and a temporary
-// settings home fixed before the first QSettings use.
+// home and settings folder fixed before the first QSettings use.
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,8 +16,12 @@ inline QTemporaryDir& configHome()
 }
 
 // Set before main runs: settings paths are fixed at the first QSettings use.
+// The home is the same temporary folder (the default capture folder lies in
+// it), and there is no session bus, also when the binary runs outside ctest.
 inline const bool g_configHomeSet = [] {
     qputenv("SDL_AUDIODRIVER", "dummy");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+    qputenv("HOME", configHome().path().toLocal8Bit());
     return qputenv("XDG_CONFIG_HOME", configHome().path().toLocal8Bit());
 }();
 

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
 #include <cstdlib>
@@ -133,6 +134,55 @@ TEST_P(Layouts, EveryChannelInItsCell)
 }
 
 INSTANTIATE_TEST_SUITE_P(Recorder, Layouts, ::testing::Values(4, 9, 16));
+
+// A click that zooms a channel on the recorder, the playback label, and a
+// snapshot from the control bar.
+TEST_F(LiveView, ZoomAndSnapshotAgainstTheRecorder)
+{
+    testrec::RecorderConfig cfg;
+    cfg.channels = 4;
+    cfg.fps = 10;
+    cfg.streamAudio = false;
+    startRecorder(cfg);
+    addSite();
+    QTemporaryDir home;
+    const QString folder = home.path() + "/shots";
+    ctrl->siteBook().setCapturePath(folder);
+    window->btnConnect()->click();
+    ASSERT_TRUE(cellsShowColours(4, 2, 20s));
+    MyOpenGLView* view = window->mainGLView();
+
+    rec->clearCommands();
+    QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, QPoint(view->width() * 3 / 4, view->height() * 3 / 4));
+    EXPECT_EQ(view->getMouseClickCh(), 4);
+    // The view keeps taking pictures meanwhile, so the link is never held up.
+    EXPECT_TRUE(waitFor(
+        [&] {
+            testrec::RecorderStatus s = rec->status();
+            return s.audioChannel == 3 && s.liveMask == 0x0008 && rec->commandCount(6) >= 3;
+        },
+        5s));
+    std::vector<int> kinds;
+    for (const auto& c : rec->log().withId(6))
+        if (auto r = testrec::parseDataRequest(c.payload))
+            kinds.push_back(r->kind);
+    EXPECT_EQ(kinds, (std::vector<int>{2, 0, 1}));  // audio first, then the live channel
+
+    ctrl->PlaySpeed(8);
+    EXPECT_EQ(view->playbackSpeed(), 8);
+
+    view->snapshotClock = [] { return QDateTime(QDate(2026, 12, 7), QTime(21, 5, 9)); };
+    QPushButton* capture = nullptr;
+    for (QPushButton* b : window->findChildren<QPushButton*>())
+        if (b->text() == "Capture")
+            capture = b;
+    ASSERT_NE(capture, nullptr);
+    capture->click();
+    const QString path = folder + "/20261207_210509.jpg";
+    EXPECT_EQ(alerts, QStringList{"Done!!/" + path});
+    QImage shot(path, "JPEG");
+    EXPECT_EQ(shot.size(), view->size() * view->devicePixelRatio());
+}
 
 // The status line is read out by its text, not by a fixed name.
 QString accessibleText(QWidget* w)

@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QColor>
 #include <QImage>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QFileInfo>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -118,6 +120,27 @@ TEST(ViewLayout, CellRectangles)
     EXPECT_FALSE(ViewLayout::cellRect(2, 4, &r));
     EXPECT_FALSE(ViewLayout::cellRect(5, 0, &r));
     EXPECT_FALSE(ViewLayout::cellRect(3, -1, &r));
+}
+
+TEST(ViewLayout, CellUnderAClick)
+{
+    // (channel count, x, distance from the top) -> cell, in a 400 x 300 view.
+    struct Case {
+        int maxCh;
+        double x, d;
+        int cell;
+    };
+    const Case cases[] = {
+        {4, 10, 10, 1},   {4, 10, 290, 3},     {4, 390, 290, 4},    {4, 199.9, 149.9, 1},
+        {4, 200, 150, 4},  // on the borders: the next column and row
+        {9, 200, 150, 5}, {9, 133.3, 99.9, 1}, {9, 133.4, 100, 5},  {8, 390, 290, 9},
+        {16, 250, 10, 3}, {16, 399, 299, 16},  {16, 100, 75, 6},    {16, 99.9, 74.9, 1},
+        {16, 0, 225, 13}, {1, 200, 150, 0},    {2, 10, 10, 0},      {6, 10, 10, 0},
+        {17, 10, 10, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ViewLayout::clickedCell(c.maxCh, 400, 300, c.x, c.d), c.cell)
+            << c.maxCh << " channels at " << c.x << "," << c.d;
 }
 
 TEST(ViewLayout, ShownFrameSizes)
@@ -394,7 +417,7 @@ TEST_F(VideoViewTest, ZoomedChannelFillsTheViewAndOthersAreOnlyCounted)
     view->setM_MouseClickCh(5);
     feedChannels(*view, 9);
     QImage img = view->grabFramebuffer();
-    for (QPoint p : {QPoint(5, 5), QPoint(200, 150), QPoint(394, 294)})
+    for (QPoint p : {QPoint(5, 150), QPoint(200, 150), QPoint(394, 150)})
         EXPECT_TRUE(near(img.pixel(p), channelColour(4))) << p.x() << "," << p.y();
     EXPECT_EQ(view->frames().channel(0).frameCount, 1);
     EXPECT_EQ(view->frames().channel(0).videoW, 0);
@@ -539,6 +562,79 @@ TEST_F(VideoViewTest, ChannelTitlesAreBoundedPerChannel)
     EXPECT_EQ(view->chTitle(1), QString("Z"));
     EXPECT_EQ(view->chTitle(2), QString());  // beyond the channel count
     EXPECT_EQ(view->chTitle(16), QString());
+}
+
+// ---- zoom click and snapshots
+
+TEST_F(VideoViewTest, ClickZoomsACellAndTheNextReturns)
+{
+    auto click = [&](int x, int y, Qt::MouseButton b = Qt::LeftButton) {
+        QTest::mouseClick(view, b, Qt::NoModifier, QPoint(x, y));
+    };
+    click(200, 150);  // not streaming
+    EXPECT_TRUE(log.calls.empty());
+    startStreaming(*view, 4);
+    feedChannels(*view, 4);
+    log.calls.clear();
+    click(20, 280);  // lower-left quarter
+    EXPECT_EQ(view->getMouseClickCh(), 3);
+    EXPECT_TRUE(near(view->grabFramebuffer().pixel(200, 150), channelColour(2)));  // over the whole view
+    click(390, 10);  // anywhere on the zoomed view
+    EXPECT_EQ(view->getMouseClickCh(), 0);
+    click(5, 5, Qt::RightButton);  // other buttons do nothing
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"audio 3", "live 3", "audio 0", "live 0"}));
+
+    log.calls.clear();
+    view->setMaxCH(16);
+    click(390, 290);  // cells beyond the fourth turn audio off
+    EXPECT_EQ(view->getMouseClickCh(), 16);
+    click(390, 290);
+    view->setMaxCH(1);  // no split layout: nothing zooms
+    click(390, 290);
+    EXPECT_EQ(view->getMouseClickCh(), 0);
+    EXPECT_EQ(log.calls,
+              (std::vector<std::string>{"audio 0", "live 16", "audio 0", "live 0", "audio 0", "live 0"}));
+    EXPECT_EQ(view->accessibleName(), "Video");
+
+    view->setNetMouseInfo(7, 2, -3, 480);  // the second device's pointer values
+    EXPECT_EQ(view->WndPos2DVRPos(QPointF(200.7, 150.2), QSizeF(400, 300)), QPointF(324, 276));
+    EXPECT_EQ(view->WndPos2DVRPos(QPointF(1, 1), QSizeF(0, 300)), QPointF(324, 276));  // no size: unchanged
+}
+
+TEST_F(VideoViewTest, SnapshotIsNamedByTheClockAndShowsTheView)
+{
+    QStringList alerts;
+    view->showAlert = [&](const QString& t, const QString& m) { alerts << t + "|" + m; };
+    view->snapshotClock = [] { return QDateTime(QDate(2026, 12, 7), QTime(21, 5, 9)); };
+    startStreaming(*view, 4);
+    feedChannels(*view, 4);
+    QTemporaryDir home;
+    const QString folder = home.path() + "/capture/new";  // made when missing
+    view->imageFromOpenGLView(folder);
+    const QString path = folder + "/20261207_210509.jpg";
+    ASSERT_EQ(alerts, QStringList{"Done!!|" + path});
+    QImage img(path, "JPEG");
+    EXPECT_EQ(img.size(), view->size() * view->devicePixelRatio());
+    for (int ch = 0; ch < 4; ++ch)
+        EXPECT_TRUE(near(img.pixel(cellPoint(img, 2, ch)), channelColour(ch), 12)) << "channel " << ch;
+
+    // A second snapshot in the same second keeps the first.
+    const qint64 firstSize = QFileInfo(path).size();
+    view->setM_MouseClickCh(2);
+    view->imageFromOpenGLView(folder);
+    ASSERT_EQ(alerts.size(), 2);
+    EXPECT_EQ(alerts[1], "Done!!|" + folder + "/20261207_210509_1.jpg");
+    EXPECT_EQ(QFileInfo(path).size(), firstSize);
+    EXPECT_NE(QFileInfo(folder + "/20261207_210509_1.jpg").size(), firstSize);
+
+    // A file where the folder should be: the failure is said, with the path.
+    QFile blocker(home.path() + "/file");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    view->imageFromOpenGLView(blocker.fileName() + "/capture");
+    ASSERT_EQ(alerts.size(), 3);
+    EXPECT_TRUE(alerts[2].startsWith("Snapshot failed|Could not write " + blocker.fileName() +
+                                     "/capture/20261207_210509.jpg"))
+        << alerts[2].toStdString();
 }
 
 }  // namespace

@@ -116,4 +116,16 @@ TEST(DecodePool, CancelAndByteBound)
     EXPECT_EQ(ran.load(), 2);
 }
 
+// Without threads a job runs at once on the submitting thread.
+TEST(DecodePool, NoThreadsRunsEachJobAsItIsSubmitted)
+{
+    int ran = 0;
+    DecodePool pool([&](DecodePool::Job& job) { ran += int(job.pk.time); }, [](DecodePool::Job&) {}, 0);
+    const std::vector<uint8_t> coded(8);
+    pool.submit(pool.makeJob(packet(3, 5, coded)));
+    EXPECT_EQ(ran, 5);
+    EXPECT_EQ(pool.pending(3), 0);
+    pool.waitIdle();
+}
+
 }  // namespace

@@ -1,0 +1,229 @@
+#include "fuzz/ParserHarness.h"
+
+#include <sys/prctl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+#include "fuzz/ParserInput.h"
+#include "link/CNetDef.h"
+#include "link/NxNet.h"
+#include "output/RingBuffer.h"
+#include "platform/Log.h"
+
+namespace parserfuzz {
+
+namespace {
+
+// Readings of one pacing hold before the harness moves things on.
+constexpr int kMaxReadings = 8;
+// A clock jump that ends any hold (the widest window is 8 s; the link
+// ignores jumps over 10 s).
+constexpr uint32_t kClockJumpMs = 9500;
+
+// The link with what the harness needs from its base.
+class FuzzLink : public NxNet {
+public:
+    bool hasAudioDecoder() const { return _DecoderA != nullptr; }
+    // Decoders come back new, as with a new link's SetDecoder.
+    void renewVideoDecoders(uint16_t channels)
+    {
+        for (int c = 0; c < 16; ++c)
+            if (CoDecoder* d = (channels >> c & 1) ? videoDecoder(c) : nullptr)
+                d->InitDecoder(SITE_MODEL_DVR);
+    }
+    // What the watchdog does to a link that lost its connection.
+    void stop() { ucThreadExit = 1; }
+    bool stopped() const { return stopRequested(); }
+};
+
+void expect(bool ok, const char* what)
+{
+    if (ok)
+        return;
+    std::fprintf(stderr, "parser harness: %s\n", what);
+    std::abort();
+}
+
+// Field reader over the input; short fields read as zero.
+class Reader {
+public:
+    Reader(const uint8_t* p, size_t n) : p_(p), n_(n) {}
+    bool done() const { return pos_ >= n_; }
+    uint32_t get(int bytes)
+    {
+        uint32_t v = 0;
+        for (int i = 0; i < bytes && pos_ < n_; ++i)
+            v |= uint32_t(p_[pos_++]) << (8 * i);
+        return v;
+    }
+    // Up to n bytes; answers the pointer and the count taken.
+    const uint8_t* take(size_t& n)
+    {
+        n = std::min(n, n_ - pos_);
+        const uint8_t* at = p_ + pos_;
+        pos_ += n;
+        return at;
+    }
+
+private:
+    const uint8_t* p_;
+    size_t n_;
+    size_t pos_ = 0;
+};
+
+}  // namespace
+
+struct ParserHarness::Impl {
+    FuzzLink link;
+    RingBuffer videoQ;
+    RingBufferA audioQ;
+    RunStats stats;
+    uint32_t clock = 0;
+    uint32_t step = 100;
+    int readings = 0;
+    std::optional<int16_t> holdSpeed;
+    uint16_t decodersUsed = 0;  // channels whose video decoder saw a frame
+
+    Impl()
+    {
+        // Pictures are decoded as each frame is delivered, so a run does
+        // the same whatever the timing.
+        link.setDecodeThreads(0);
+        link.setQpointerV(&videoQ);
+        link.setQpointerA(&audioQ);
+        link.SetDecoder(SITE_MODEL_DVR);
+        link.onCommand = [this](int, const uint8_t*, int) { ++stats.commands; };
+        link.onFrame = [this](const tagNxPacket& pk) {
+            ++stats.frames;
+            decodersUsed |= uint16_t(1u << (pk.ch & 15));
+            readings = 0;
+            drain();
+        };
+        link.pacingClock = [this] { return readClock(); };
+    }
+
+    // The consumer side: takes every picture and audio block out, checking
+    // what a view or an audio device would rely on.
+    void drain()
+    {
+        while (tag_FrameV_Orgin* s = videoQ.tryGetReadBuffer()) {
+            expect(s->ch >= 0 && s->ch < 16, "picture of a channel out of range");
+            expect(s->w > 0 && s->w <= 1920 && s->h > 0 && s->h <= 1080, "picture size out of range");
+            videoQ.putReadBuffer();
+            ++stats.pictures;
+        }
+        while (tag_FrameA_Orgin* s = audioQ.tryGetReadBuffer()) {
+            expect(s->dwLength > 0 && s->dwLength <= sizeof s->bufAudio, "audio block length out of range");
+            audioQ.putReadBuffer();
+            ++stats.audioBlocks;
+        }
+    }
+
+    // The pacing clock; also where a held frame meets the input's button
+    // press, and where a hold that would last forever is ended.
+    uint32_t readClock()
+    {
+        ++stats.readings;
+        if (holdSpeed) {
+            int16_t s = *holdSpeed;
+            holdSpeed.reset();
+            link.PlaySpeed(s);
+        } else if (++readings > kMaxReadings) {
+            readings = 0;
+            int s = link.searchInfo().eNowPlaySpeed;
+            if (s == PLAY_STEP_FORWARD || s == PLAY_STEP_BACKWARD) {
+                // The step button again; a link that lost its connection
+                // takes no button and is stopped instead.
+                if (!link.PlaySpeed(s))
+                    link.stop();
+            } else {
+                clock += kClockJumpMs;
+                return clock;
+            }
+        }
+        clock += step;
+        return clock;
+    }
+
+    void feed(Reader& in)
+    {
+        int split = int(in.get(1));
+        size_t n = in.get(2);
+        const uint8_t* p = in.take(n);
+        for (size_t off = 0; off < n;) {
+            size_t k = split > 0 ? std::min(n - off, size_t(split)) : n - off;
+            link.parseReceived(p + off, int(k));
+            off += k;
+        }
+        // The audio decoder comes with the login; a link that has a model
+        // but missed its login gets one too.
+        int group = link._dvrInfo().group;
+        if (group != 0 && !link.hasAudioDecoder())
+            link.SetADecoder(uint32_t(group));
+    }
+
+    void step1(Reader& in)
+    {
+        switch (in.get(1)) {
+        case kRead: feed(in); break;
+        case kPlay: link.RequestSearch(0, int32_t(in.get(4))); break;
+        case kSpeed: link.PlaySpeed(int16_t(in.get(2))); break;
+        case kHoldSpeed: holdSpeed = int16_t(in.get(2)); break;
+        case kExitLive: link.ExitLive(); break;
+        case kAudio: link.RequestAudioCh(int8_t(in.get(1))); break;
+        case kLiveCh: {
+            int keys = int(in.get(1));
+            link.RequestLiveCh(keys, int8_t(in.get(1)));
+            break;
+        }
+        case kDiscontinuity: link.discontinuityNet(); break;
+        case kClockStep: step = in.get(2); break;
+        default: break;
+        }
+        // The send pump: whatever was queued has gone out.
+        link.setSendIndices(0, 0);
+    }
+};
+
+ParserHarness::ParserHarness()
+{
+    static const bool quiet = [] {
+        setLogSink([](const std::string&) {});
+        // A pacing hold sleeps 10 us per reading; keep the kernel from
+        // stretching that to its default 50 us slack.
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        return true;
+    }();
+    (void)quiet;
+    d = std::make_unique<Impl>();
+}
+
+ParserHarness::~ParserHarness() = default;
+
+RunStats ParserHarness::run(const uint8_t* data, size_t size)
+{
+    Impl& s = *d;
+    // A new link's state, decoders included (renewing all sixteen would
+    // cost more than the whole run).
+    s.link.resetForTest();
+    s.link.renewVideoDecoders(s.decodersUsed);
+    s.decodersUsed = 0;
+    s.link.setSocketForTest(-1, true);  // requests go out; sends go nowhere
+    s.videoQ.reset();
+    s.audioQ.reset();
+    s.stats = RunStats{};
+    s.clock = 0;
+    s.step = 100;
+    s.readings = 0;
+    s.holdSpeed.reset();
+    Reader in(data, size);
+    while (!in.done() && !s.link.stopped())
+        s.step1(in);
+    s.drain();
+    return s.stats;
+}
+
+}  // namespace parserfuzz
