@@ -167,7 +167,7 @@ TEST(RingBuffer, VideoProducersKeepTheirOwnOrder)
     EXPECT_EQ(q.freeCount(), RingBuffer::capacity());
 }
 
-long residentKiB()
+[[maybe_unused]] long residentKiB()
 {
     long pages = 0, resident = 0;
     FILE* f = std::fopen("/proc/self/statm", "r");
