@@ -194,7 +194,6 @@ void AppController::OnButtonDvrConnect()
     std::shared_ptr<dvrList> site = m_book.record(row);
     if (m_link) {
         m_view->SetNetPointer(nullptr);
-        m_view->update();
         vlog("NETWORK RELEASE");
         releaseLink();
         if (AudioCtrl)
@@ -250,7 +249,6 @@ void AppController::OnButtonDvrDisconnect()
     RequestAudio(0);
     DisplayConnectStr("", 0, "", CONNECT_STR_DISCONNECTED);
     m_view->SetNetPointer(nullptr);
-    m_view->update();
     // Releasing the link also ends the watchdog's retries.
     releaseLink();
     SetButtonStatus(0);

@@ -34,11 +34,18 @@ int FrameDrain::drain(RingBuffer& queue, const DrawRule& rule, IFrameUploader& u
         tag_FrameV_Orgin* slot = queue.tryGetReadBuffer();
         if (!slot)
             break;
-        takeFrame(*slot, rule, uploader);
+        // Only the newest picture of a channel is drawn; older ones are
+        // counted and let go.
+        takeFrame(*slot, rule, queue.hasReadyOfChannel(slot->ch) ? m_skipUpload : uploader);
         queue.putReadBuffer();
         ++taken;
     }
     return taken;
+}
+
+int FrameDrain::releaseSuperseded(RingBuffer& queue, const DrawRule& rule)
+{
+    return queue.releaseSuperseded([&](const tag_FrameV_Orgin& f) { takeFrame(f, rule, m_skipUpload); });
 }
 
 void FrameDrain::takeFrame(const tag_FrameV_Orgin& f, const DrawRule& rule, IFrameUploader& uploader)

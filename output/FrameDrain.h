@@ -39,7 +39,8 @@ public:
 };
 
 // Consumer side of the video queue: takes every ready slot, keeps the
-// per-channel counters and hands drawable frames to the uploader. Runs on
+// per-channel counters and hands the newest drawable frame of each channel
+// to the uploader. Runs on
 // one thread (the GUI thread in the view); needs no window.
 class FrameDrain {
 public:
@@ -49,6 +50,10 @@ public:
 
     // Answers the number of slots taken.
     int drain(RingBuffer& queue, const DrawRule& rule, IFrameUploader& uploader);
+    // Takes, counts and lets go the pictures that a newer one of the same
+    // channel already follows in the queue, so their slots are free again
+    // before the next drain. Answers how many.
+    int releaseSuperseded(RingBuffer& queue, const DrawRule& rule);
 
     const ChannelFrameInfo& channel(int ch) const;
     ChannelEventBits& events() { return m_events; }
@@ -62,6 +67,9 @@ private:
     void takeFrame(const tag_FrameV_Orgin& frame, const DrawRule& rule, IFrameUploader& uploader);
     void countFrameRate(int maxCh);
 
+    struct SkipUpload : IFrameUploader {
+        void uploadFrame(const tag_FrameV_Orgin&) override {}
+    } m_skipUpload;
     Clock m_clock;
     ChannelFrameInfo m_ch[ViewLayout::kMaxChannels];
     ChannelEventBits m_events;

@@ -1,9 +1,12 @@
 #include "output/MyOpenGLView.h"
 
 #include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
 #include <QOpenGLFunctions>
 #include <QOpenGLFunctions_2_1>
 #include <QOpenGLVersionFunctionsFactory>
+#include <QOpenGLWindow>
+#include <QVBoxLayout>
 #include <QScreen>
 #include <QSurfaceFormat>
 #include <algorithm>
@@ -12,6 +15,7 @@
 
 #include "output/IViewController.h"
 #include "output/StatusPictures.h"
+#include "output/ViewSurface.h"
 #include "platform/Log.h"
 
 #ifndef GL_TEXTURE_RECTANGLE
@@ -23,9 +27,9 @@
 
 namespace {
 
-// Slots are taken often enough that sixteen channels at full rate never wait
-// on the refresh rate.
-constexpr int kDrainIntervalMs = 2;
+// Shortest time between two requests to repaint for new pictures alone
+// (ms): every second refresh at 60 Hz, about 30 repaints a second.
+constexpr int kPicturePaintMs = 25;
 
 int nextPow2(int v)
 {
@@ -107,26 +111,73 @@ private:
 };
 
 MyOpenGLView::MyOpenGLView(QWidget* parent, bool allowRectTextures)
-    : QOpenGLWidget(parent),
+    : QWidget(parent),
       videoQ(std::make_unique<RingBuffer>()),
       m_reportBox(std::make_shared<ViewReportBox>()),
       m_allowRectTextures(allowRectTextures)
 {
     m_reportBox->view = this;
-    QSurfaceFormat fmt = format();
+    m_surface = new ViewSurface(this);
+    QSurfaceFormat fmt = m_surface->format();
     fmt.setRenderableType(QSurfaceFormat::OpenGL);
     fmt.setProfile(QSurfaceFormat::CompatibilityProfile);
-    fmt.setDepthBufferSize(24);
-    setFormat(fmt);
+    // Pictures and text are drawn in order; no depth buffer is needed.
+    fmt.setDepthBufferSize(0);
+    m_surface->setFormat(fmt);
+    QWidget* container = QWidget::createWindowContainer(m_surface, this);
+    container->setAccessibleName("Video");
+    container->setFocusPolicy(Qt::NoFocus);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(container);
+    connect(m_surface, &QOpenGLWindow::frameSwapped, this, &MyOpenGLView::frameSwapped);
     setAccessibleName("Video");
 
-    m_drainTimer.setTimerType(Qt::PreciseTimer);
-    m_drainTimer.setInterval(kDrainIntervalMs);
-    connect(&m_drainTimer, &QTimer::timeout, this, [this] { drainFrames(); });
-    displayLink.setCallback([this] {
-        if (m_dirty)
-            update();
-    });
+    displayLink.setCallback([this] { onRefresh(); });
+    // Runs before the first show too, so that a hidden view still frees slots.
+    displayLink.start(60.0);
+}
+
+// Once per screen refresh: queued pictures are taken by the repaint that
+// follows, so each refresh makes the context current once and uploads at
+// most the newest picture of each channel. Video comes at 30 pictures a
+// second or fewer per channel, so new pictures alone repaint at most that
+// often; any other change repaints at the next refresh. A view that cannot
+// paint takes the pictures without drawing them.
+void MyOpenGLView::onRefresh()
+{
+    if (netSource)
+        m_drain.releaseSuperseded(*videoQ, drawRule());
+    bool queued = netSource && videoQ->count() > 0;
+    if (queued && !m_surface->isExposed()) {
+        m_drain.drain(*videoQ, drawRule(), m_noUpload);
+        queued = false;
+    }
+    bool due = !m_lastPaintRequest.isValid() || m_lastPaintRequest.elapsed() >= kPicturePaintMs;
+    if (m_dirty || (queued && due)) {
+        m_lastPaintRequest.start();
+        requestPaint();
+    }
+}
+
+void MyOpenGLView::requestPaint()
+{
+    m_surface->update();
+}
+
+void MyOpenGLView::makeCurrent()
+{
+    m_surface->makeCurrent();
+}
+
+void MyOpenGLView::doneCurrent()
+{
+    m_surface->doneCurrent();
+}
+
+QOpenGLContext* MyOpenGLView::context() const
+{
+    return m_surface->context();
 }
 
 MyOpenGLView::~MyOpenGLView()
@@ -137,7 +188,6 @@ MyOpenGLView::~MyOpenGLView()
         m_reportBox->view = nullptr;
     }
     displayLink.stop();
-    m_drainTimer.stop();
     disconnect(m_contextGone);
     releaseGl();
 }
@@ -156,12 +206,9 @@ void MyOpenGLView::SetNetPointer(CoNetwork* link)
     if (!link) {
         m_MouseClickCh = 0;
         m_bBlank = false;
-        m_drainTimer.stop();
-    } else {
-        m_drainTimer.start();
     }
     netSource = link;
-    update();
+    requestPaint();
 }
 
 std::unique_ptr<INetView> MyOpenGLView::makeLinkReporter()
@@ -185,7 +232,7 @@ void MyOpenGLView::ClearGlView()
 {
     m_bBlank = true;
     forgetPictures();
-    update();
+    requestPaint();
 }
 
 void MyOpenGLView::setM_MouseClickCh(int ch)
@@ -199,7 +246,7 @@ void MyOpenGLView::setM_MouseClickCh(int ch)
                 m_chTex[i].valid = false;
     }
     m_MouseClickCh = ch;
-    update();
+    requestPaint();
 }
 
 // ---- link reports
@@ -224,7 +271,7 @@ void MyOpenGLView::setNetStatus(int status, const std::string& info)
         m_bDrawStreaming = false;
         forgetPictures();
     }
-    update();
+    requestPaint();
     if (!_pMain)
         return;
     if (lostStream && act.lineKind < 0)
@@ -242,7 +289,7 @@ void MyOpenGLView::setNetStatus(int status, const std::string& info)
 void MyOpenGLView::setMaxCH(int maxCh)
 {
     m_MaxCh = maxCh;
-    update();
+    requestPaint();
 }
 
 void MyOpenGLView::SetChTitle(const char (&titles)[16][32])
@@ -266,14 +313,14 @@ void MyOpenGLView::SetCovert(uint16_t mask)
 {
     m_Covert = mask;
     forgetUndrawnPictures();
-    update();
+    requestPaint();
 }
 
 void MyOpenGLView::SetRecOnOff(uint16_t mask)
 {
     m_recOnOff = mask;
     forgetUndrawnPictures();
-    update();
+    requestPaint();
 }
 
 void MyOpenGLView::SetVideoLoss(uint16_t mask)
@@ -323,6 +370,8 @@ void MyOpenGLView::uploadFrame(const tag_FrameV_Orgin& frame)
     if (!uploadTexture(m_chTex[ch], frame.outbuff, frame.w, frame.h))
         return;
     m_chTex[ch].valid = true;
+    if (onUpload)
+        onUpload(frame);
     takeOsdFrame(ch);
     m_lastDrawnCh = ch;
     m_bVideoShown = true;
@@ -348,7 +397,7 @@ void MyOpenGLView::forgetUndrawnPictures()
 
 // ---- GL set-up
 
-void MyOpenGLView::initializeGL()
+void MyOpenGLView::prepareOpenGL()
 {
     disconnect(m_contextGone);
     m_contextGone = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] { releaseGl(); },
@@ -359,9 +408,7 @@ void MyOpenGLView::initializeGL()
     if (m_gl) {
         m_gl->glShadeModel(GL_SMOOTH);
         m_gl->glClearColor(0, 0, 0, 0);
-        m_gl->glClearDepth(1.0);
-        m_gl->glEnable(GL_DEPTH_TEST);
-        m_gl->glDepthFunc(GL_LEQUAL);
+        m_gl->glDisable(GL_DEPTH_TEST);
         m_gl->glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
         chooseTextureKind();
         loadStatusTextures();
@@ -369,7 +416,7 @@ void MyOpenGLView::initializeGL()
     } else {
         vlog("OpenGL compatibility profile not available");
     }
-    QScreen* s = screen();
+    QScreen* s = m_surface->screen();
     displayLink.start(s ? s->refreshRate() : 60.0);
     vlog("preparegl ok");
 }
@@ -459,12 +506,13 @@ void MyOpenGLView::releaseGl()
         t = Texture();
     }
     KillFont();
+    releaseOsdLayer();
     m_lastDrawnCh = -1;
     m_gl = nullptr;
     doneCurrent();
 }
 
-void MyOpenGLView::resizeGL(int w, int h)
+void MyOpenGLView::reshape(int w, int h)
 {
     vlog("reshape");
     _rectGLView = QRect(0, 0, w, h);
@@ -472,12 +520,42 @@ void MyOpenGLView::resizeGL(int w, int h)
 
 // ---- drawing
 
-void MyOpenGLView::paintGL()
+void MyOpenGLView::drawRect()
 {
+    // The context is current here: take what the queue holds first.
+    if (netSource) {
+        m_uploadCurrent = true;
+        m_drain.drain(*videoQ, drawRule(), *this);
+        m_uploadCurrent = false;
+    }
     m_dirty = false;
+    m_drawTarget = m_surface->defaultFramebufferObject();
+    drawFrame();
+}
+
+QImage MyOpenGLView::grabFramebuffer()
+{
+    if (!m_gl || !context())
+        return QImage();
+    const qreal dpr = m_surface->devicePixelRatio();
+    const QSize size(qMax(1, qRound(m_surface->width() * dpr)), qMax(1, qRound(m_surface->height() * dpr)));
+    makeCurrent();
+    QOpenGLFramebufferObject fbo(size, QOpenGLFramebufferObject::NoAttachment, GL_TEXTURE_2D, GL_RGBA8);
+    fbo.bind();
+    m_drawTarget = fbo.handle();
+    m_gl->glViewport(0, 0, size.width(), size.height());
+    drawFrame();
+    QImage image = fbo.toImage();
+    fbo.release();
+    doneCurrent();
+    return image;
+}
+
+void MyOpenGLView::drawFrame()
+{
     QOpenGLFunctions* f = context()->functions();
     f->glClearColor(0, 0, 0, 0);
-    f->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    f->glClear(GL_COLOR_BUFFER_BIT);
     if (!m_gl || m_bBlank)
         return;
     CalculateFontSize();
@@ -530,26 +608,31 @@ void MyOpenGLView::drawPicture(int slot, int side, int cell)
 
 void MyOpenGLView::paintVideoLayout()
 {
+    std::fill(std::begin(m_osdCellDrawn), std::end(m_osdCellDrawn), false);
     int n = std::clamp(m_MaxCh, 0, ViewLayout::kMaxChannels);
     if (m_MouseClickCh != 0) {
         int ch = m_MouseClickCh - 1;
-        if (paintChannel(ch, 1, 0, ch < n))
-            drawOsd(ch);
+        m_osdCellDrawn[0] = paintChannel(ch, 1, 0, ch < n);
+        m_osdCellCh[0] = ch;
+        paintOsdLayer(1);
         return;
     }
     int side = ViewLayout::gridSide(m_MaxCh, 0);
     if (side > 1) {
-        for (int ch = 0; ch < std::min(n, side * side); ++ch)
-            if (paintChannel(ch, side, ch, true))
-                drawOsd(ch);
+        for (int ch = 0; ch < std::min(n, side * side); ++ch) {
+            m_osdCellDrawn[ch] = paintChannel(ch, side, ch, true);
+            m_osdCellCh[ch] = ch;
+        }
+        paintOsdLayer(side);
         return;
     }
     // One cell for every channel: the markers, then the last picture drawn
     // with its text.
     for (int ch = 0; ch < n; ++ch)
         paintChannel(ch, 1, 0, true);
-    if (m_lastDrawnCh >= 0 && paintChannel(m_lastDrawnCh, 1, 0, false))
-        drawOsd(m_lastDrawnCh);
+    m_osdCellDrawn[0] = m_lastDrawnCh >= 0 && paintChannel(m_lastDrawnCh, 1, 0, false);
+    m_osdCellCh[0] = m_lastDrawnCh;
+    paintOsdLayer(1);
 }
 
 // Answers whether the channel's picture was drawn.

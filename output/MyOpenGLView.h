@@ -1,6 +1,8 @@
 #pragma once
 #include <QDateTime>
-#include <QOpenGLWidget>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QWidget>
 #include <QPointF>
 #include <QRect>
 #include <QSizeF>
@@ -23,7 +25,10 @@
 class CoNetwork;
 class IViewController;
 class QMouseEvent;
+class QOpenGLContext;
 class QOpenGLFunctions_2_1;
+class ViewSurface;
+class QOpenGLFramebufferObject;
 struct ViewReportBox;
 
 // The live video view: one channel over the whole view or 2x2, 3x3 and 4x4
@@ -44,7 +49,7 @@ struct ViewReportBox;
 // A click on a cell of the split view zooms that channel; a click on the
 // zoomed view returns to the split view (MyOpenGLView_Zoom.cpp, with the
 // snapshot). The on-screen display is in MyOpenGLView_Osd.cpp.
-class MyOpenGLView : public QOpenGLWidget, private IFrameUploader {
+class MyOpenGLView : public QWidget, private IFrameUploader {
     Q_OBJECT
 
 public:
@@ -98,6 +103,9 @@ public:
     // link attached the queue is left alone.
     int drainFrames();
 
+    // Called after each picture reached its channel's texture (benchmarks).
+    std::function<void(const tag_FrameV_Orgin&)> onUpload;
+
     // Read-outs.
     CoNetwork* netPointer() const { return netSource; }
     bool isStreaming() const { return m_bDrawStreaming; }
@@ -117,14 +125,30 @@ public:
     bool drawsOsdFPS() const { return _drawOsdFPS; }
     std::string eventText(int ch) const;
 
+    // What the view shows now, rendered again at device pixels.
+    QImage grabFramebuffer();
+
+signals:
+    // A repaint reached the screen.
+    void frameSwapped();
+
 protected:
-    void initializeGL() override;
-    void resizeGL(int w, int h) override;
-    void paintGL() override;
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
     friend class ViewLinkReporter;
+    friend class ViewSurface;
+
+    // The drawing surface's calls.
+    void prepareOpenGL();
+    void reshape(int w, int h);
+    void drawRect();
+    // Everything a repaint draws, into the framebuffer bound now.
+    void drawFrame();
+    void requestPaint();
+    void makeCurrent();
+    void doneCurrent();
+    QOpenGLContext* context() const;
 
     struct Texture {
         unsigned id = 0;
@@ -136,6 +160,7 @@ private:
     };
 
     bool acceptsReport(uint64_t epoch) const { return epoch == m_linkEpoch && netSource; }
+    void onRefresh();
     DrawRule drawRule() const;
     bool showsVideo() const { return m_bDrawStreaming || m_bVideoShown; }
     void forgetPictures();
@@ -159,8 +184,14 @@ private:
     void CalculateFontSize() { _Fontindex = 3; }
     // First display list of the glyph set of a font index, 0 when not built.
     unsigned glyphListBase(int fontIndex) const;
+    // Pixel size of the glyph set of a font index.
+    static int glyphPixels(int fontIndex);
     void takeOsdFrame(int ch);
     void drawOsd(int ch);
+    // The text of the cells drawn by this repaint, from the cached layer.
+    void paintOsdLayer(int side);
+    std::string osdKey(int ch) const;
+    void releaseOsdLayer();
     bool placeItem(OsdText::Item item);
     void glPrint(const std::vector<uint16_t>& codes, int fontIndex);
     void drawTime();
@@ -176,6 +207,8 @@ private:
     void mouseDown(const QPointF& pos);
     bool writeSnapshot(const QString& path, QString* error);
 
+    ViewSurface* m_surface = nullptr;
+    unsigned m_drawTarget = 0;  // framebuffer a repaint draws into
     IViewController* _pMain = nullptr;
     CoNetwork* netSource = nullptr;
     std::unique_ptr<RingBuffer> videoQ;
@@ -183,7 +216,10 @@ private:
     uint64_t m_linkEpoch = 0;
     FrameDrain m_drain;
     GuiDisplayLink displayLink;
-    QTimer m_drainTimer;
+    // Takes pictures without drawing them (a view that cannot paint).
+    struct NoUpload : IFrameUploader {
+        void uploadFrame(const tag_FrameV_Orgin&) override {}
+    } m_noUpload;
 
     int m_MaxCh = 1;
     int m_MouseClickCh = 0;
@@ -192,6 +228,7 @@ private:
     bool m_bLinkFailed = false;  // the attached link reported a failure
     bool m_bBlank = false;       // cleared to black until something is drawn
     bool m_dirty = false;        // repaint at the next refresh
+    QElapsedTimer m_lastPaintRequest;
     int m_CurrentNetStatus = 0;
     uint16_t m_recOnOff = 0;
     uint16_t m_Covert = 0;
@@ -225,6 +262,14 @@ private:
     int32_t playSpeed = 1;
     std::string _strTime[ViewLayout::kMaxChannels];
     std::string _strEvent[ViewLayout::kMaxChannels];
+    // The text is drawn into a layer of the view's size and redrawn only in
+    // the cells whose text changed; each repaint puts the layer over the
+    // pictures with one quad. Cells are indexed as in the layout.
+    std::unique_ptr<QOpenGLFramebufferObject> m_osdLayer;
+    std::string m_osdLayout;
+    std::string m_osdCellKey[ViewLayout::kMaxChannels];
+    int m_osdCellCh[ViewLayout::kMaxChannels];
+    bool m_osdCellDrawn[ViewLayout::kMaxChannels] = {};
 
     // Second device pointer values.
     uint32_t m_uiNetworkVer = 0;

@@ -25,7 +25,7 @@ constexpr int kMaxSameSecond = 999;
 void MyOpenGLView::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton) {
-        QOpenGLWidget::mousePressEvent(event);
+        QWidget::mousePressEvent(event);
         return;
     }
     event->accept();
@@ -56,7 +56,7 @@ void MyOpenGLView::mouseDown(const QPointF& pos)
         _pMain->RequestAudio(int8_t(audioCh));
         _pMain->RequestLiveCh(m_MouseClickCh);
     }
-    update();
+    requestPaint();
 }
 
 // ---- second device pointer values

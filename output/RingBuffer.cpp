@@ -110,6 +110,49 @@ tag_FrameV_Orgin* RingBuffer::tryGetReadBuffer()
     return &buffers[reading];
 }
 
+bool RingBuffer::hasReadyOfChannel(int ch) const
+{
+    std::lock_guard<std::mutex> lock(ringLock);
+    for (int k = 0; k < readyCount; ++k)
+        if (buffers[ready[(readyHead + k) % kSlots]].ch == ch)
+            return true;
+    return false;
+}
+
+int RingBuffer::releaseSuperseded(const std::function<void(const tag_FrameV_Orgin&)>& seen)
+{
+    std::lock_guard<std::mutex> lock(ringLock);
+    bool drop[kSlots] = {};
+    uint32_t newer = 0;  // channels seen among the newer slots
+    int dropped = 0;
+    for (int k = readyCount - 1; k >= 0; --k) {
+        const int ch = buffers[ready[(readyHead + k) % kSlots]].ch;
+        if (ch < 0 || ch >= 32)
+            continue;
+        drop[k] = newer & (1u << ch);
+        newer |= 1u << ch;
+        dropped += drop[k] ? 1 : 0;
+    }
+    if (dropped == 0)
+        return 0;
+    int kept = 0;
+    for (int k = 0; k < readyCount; ++k) {
+        const int i = ready[(readyHead + k) % kSlots];
+        if (!drop[k]) {
+            ready[(readyHead + kept++) % kSlots] = i;
+            continue;
+        }
+        if (seen)
+            seen(buffers[i]);
+        if (onRelease)
+            onRelease(buffers[i]);
+        ++released;
+        freeSlot(i);
+    }
+    readyCount = kept;
+    return dropped;
+}
+
 void RingBuffer::putReadBuffer()
 {
     int i;

@@ -138,6 +138,14 @@ public:
     // until it is released.
     tag_FrameV_Orgin* tryGetReadBuffer();
     void putReadBuffer();
+    // True when a committed slot of channel ch waits behind the one in the
+    // consumer's hands, so that one need not be shown.
+    bool hasReadyOfChannel(int ch) const;
+    // Consumer: releases every committed slot that a newer committed slot
+    // of the same channel follows, oldest first, showing each to `seen`
+    // (under the queue's lock: it must not call the queue). Answers how
+    // many were released.
+    int releaseSuperseded(const std::function<void(const tag_FrameV_Orgin&)>& seen);
 
     void reset();
 

@@ -87,6 +87,41 @@ TEST(RingBuffer, VideoSlotsComeOutInCommitOrder)
     EXPECT_EQ(q.tryGetWriteBuffer(), taken[1]);
 }
 
+// Pictures that a newer one of their channel follows are let go at once,
+// oldest first; the newest of each channel stays queued in order.
+TEST(RingBuffer, SupersededVideoSlotsAreReleasedAndTheNewestStay)
+{
+    RingBuffer q;
+    auto commit = [&q](int ch, uint32_t t) {
+        tag_FrameV_Orgin* s = q.tryGetWriteBuffer();
+        ASSERT_NE(s, nullptr);
+        s->ch = int8_t(ch);
+        s->time = t;
+        q.putWriteBuffer(s);
+    };
+    commit(0, 1);
+    ASSERT_NE(q.tryGetReadBuffer(), nullptr);  // in the consumer's hands: untouched
+    commit(0, 2);
+    commit(1, 3);
+    commit(0, 4);
+    commit(2, 5);
+    commit(1, 6);
+    commit(0, 7);
+    std::vector<uint32_t> seen;
+    EXPECT_EQ(q.releaseSuperseded([&](const tag_FrameV_Orgin& f) { seen.push_back(f.time); }), 3);
+    EXPECT_EQ(seen, (std::vector<uint32_t>{2, 3, 4}));
+    EXPECT_EQ(q.count(), 4);  // three queued and the one in hand
+    EXPECT_EQ(q.releasedCount(), 3u);
+    EXPECT_EQ(q.releaseSuperseded({}), 0);
+    std::vector<uint32_t> order;
+    while (tag_FrameV_Orgin* s = q.tryGetReadBuffer()) {
+        order.push_back(s->time);
+        q.putReadBuffer();
+    }
+    EXPECT_EQ(order, (std::vector<uint32_t>{1, 5, 6, 7}));
+    EXPECT_EQ(q.freeCount(), RingBuffer::capacity());
+}
+
 TEST(RingBuffer, VideoSlotTakenBeforeResetIsNotPublishedAfterIt)
 {
     RingBuffer q;
