@@ -3,12 +3,9 @@
 // while a search window is open.
 #include <gtest/gtest.h>
 
-#include <QGroupBox>
 #include <QLabel>
-#include <QLayout>
 #include <QPushButton>
 #include <QSettings>
-#include <QTableWidget>
 #include <QTimer>
 #include <memory>
 
@@ -16,7 +13,6 @@
 #include "app/AppController.h"
 #include "app/TitleBar.h"
 #include "app/VESKCtrlViewController.h"
-#include "app/dvrList.h"
 #include "link/NxNet.h"
 #include "panels/ModalSearchWindow.h"
 #include "platform/Log.h"
@@ -29,44 +25,20 @@ using guitest::waitFor;
 
 namespace {
 
-class Controller : public ::testing::Test {
+class Controller : public guitest::AppWindowTest {
 protected:
-    void SetUp() override
-    {
-        guitest::ensureApp();
-        QSettings("vesk", "vesk").clear();
-        window = std::make_unique<TitleBar>();
-        ctrl = std::make_unique<AppController>(window.get());
-        ctrl->quitApplication = [] {};
-        ctrl->showAlert = [this](const QString& t, const QString& m) { alerts << t + "/" + m; };
-        ctrl->awakeFromNib();
-        window->show();
-    }
-    void TearDown() override
-    {
-        ctrl->EndApplication();
-        ctrl.reset();
-        window.reset();
-        if (rec)
-            rec->stop();
-    }
     void startRecorder(testrec::RecorderConfig cfg = {})
     {
         cfg.streamAudio = false;
-        rec = std::make_unique<testrec::TestRecorder>(cfg);
-        ASSERT_TRUE(rec->start(0));
+        AppWindowTest::startRecorder(cfg);
     }
     void addSite(int model = 2)
     {
-        auto site = std::make_shared<dvrList>();
-        site->setNsStrRegName(QString("Site %1").arg(ctrl->siteBook().count()));
-        site->setModelNum(model);
-        site->setNsStrDVRIP("127.0.0.1");
-        site->setDvrport(rec ? rec->port() : 1);
-        site->setNsStrDVRID("admin");
-        site->setNsStrDVRPwd("1234");
-        ctrl->AddDVR(site);
-        window->tableView()->selectRow(0);
+        AppWindowTest::addSite({.name = QString("Site %1").arg(ctrl->siteBook().count()),
+                                .model = model,
+                                .port = rec ? rec->port() : 1,
+                                .id = "admin",
+                                .password = "1234"});
     }
     void connectAndLogin()
     {
@@ -74,16 +46,6 @@ protected:
         ASSERT_EQ(rec->waitForLogin(5s), testrec::LoginResult::Accepted);
         ASSERT_TRUE(waitFor([&] { return ctrl->NetSource() && ctrl->NetSource()->_siteInfo().auth_mask != 0; }, 3s));
     }
-    QWidget* subPanel() const
-    {
-        QLayout* l = window->boxSubMenu()->layout();
-        return l->count() ? l->itemAt(0)->widget() : nullptr;
-    }
-
-    std::unique_ptr<TitleBar> window;
-    std::unique_ptr<AppController> ctrl;
-    std::unique_ptr<testrec::TestRecorder> rec;
-    QStringList alerts;
 };
 
 TEST_F(Controller, StatusLineTexts)
@@ -232,13 +194,7 @@ TEST_F(Controller, WatchdogLeavesAConnectInProgressAlone)
 {
     testrec::BlockedListener blocked;
     ASSERT_TRUE(blocked.ok());
-    auto site = std::make_shared<dvrList>();
-    site->setNsStrRegName("Blocked");
-    site->setModelNum(2);
-    site->setNsStrDVRIP("127.0.0.1");
-    site->setDvrport(blocked.port());
-    ctrl->AddDVR(site);
-    window->tableView()->selectRow(0);
+    AppWindowTest::addSite({.name = "Blocked", .port = blocked.port()});
     std::string log;
     LogSink old = setLogSink([&](const std::string& line) { log += line + "\n"; });
     ctrl->setWatchdogInterval(5);

@@ -1,11 +1,28 @@
 #pragma once
 // Shared set-up of the window tests: one QApplication and a temporary
-// home and settings folder fixed before the first QSettings use.
+// home and settings folder fixed before the first QSettings use, and the
+// main window with its controller as the application makes them.
+#include <gtest/gtest.h>
+
 #include <QApplication>
+#include <QDateTime>
+#include <QGroupBox>
+#include <QLayout>
+#include <QSettings>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <chrono>
 #include <functional>
+#include <memory>
+
+#include "app/AppController.h"
+#include "app/TitleBar.h"
+#include "app/dvrList.h"
+#include "panels/ModalSearchWindow.h"
+#include "recorder/TestRecorder.h"
+#include "recorder/Wire.h"
 
 namespace guitest {
 
@@ -45,5 +62,92 @@ inline bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds
     }
     return true;
 }
+
+// Runs panel in a search window; `during` runs inside the modal run, which
+// a fault cannot leave hanging: it ends with -1 after 30 s.
+inline int runModal(ModalSearchWindow& window, QWidget* panel, const std::function<void()>& during)
+{
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, &window, [&window] { window.done(-1); });
+    guard.start(30000);
+    QTimer::singleShot(0, &window, during);
+    return window.runSearch(panel);
+}
+
+// A recorder wall-clock moment as the pickers show it.
+inline QDateTime pickerTime(uint32_t t)
+{
+    testrec::Civil c = testrec::timeToCivil(t);
+    return QDateTime(QDate(c.year, c.month, c.day), QTime(c.hour, c.minute, c.second), Qt::LocalTime);
+}
+
+// A site as the site editor stores it; unset fields keep their defaults.
+struct SiteFields {
+    QString name{};
+    int model = 2;
+    QString ip = "127.0.0.1";
+    int port = 0;
+    QString id{};
+    QString password{};
+    int ddnsPort = 0;
+};
+
+// The main window and its controller, shown and exposed, with empty
+// settings. Alerts are kept instead of shown and quitting is only noted.
+// A test recorder, if one is started, stops after the window is gone.
+class AppWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ensureApp();
+        QSettings("vesk", "vesk").clear();
+        window = std::make_unique<TitleBar>();
+        ctrl = std::make_unique<AppController>(window.get());
+        ctrl->quitApplication = [this] { quitCalled = true; };
+        ctrl->showAlert = [this](const QString& t, const QString& m) { alerts << t + "/" + m; };
+        ctrl->awakeFromNib();
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    void TearDown() override
+    {
+        ctrl->EndApplication();
+        ctrl.reset();
+        window.reset();
+        if (rec)
+            rec->stop();
+    }
+    void startRecorder(const testrec::RecorderConfig& cfg)
+    {
+        rec = std::make_unique<testrec::TestRecorder>(cfg);
+        ASSERT_TRUE(rec->start(0));
+    }
+    // Adds the site to the book and selects it.
+    void addSite(const SiteFields& f)
+    {
+        auto site = std::make_shared<dvrList>();
+        site->setNsStrRegName(f.name);
+        site->setModelNum(f.model);
+        site->setNsStrDVRIP(f.ip);
+        site->setDvrport(f.port);
+        site->setNsStrDVRID(f.id);
+        site->setNsStrDVRPwd(f.password);
+        site->setDdnsPort(f.ddnsPort);
+        ctrl->AddDVR(site);
+        window->tableView()->selectRow(0);
+    }
+    QWidget* subPanel() const
+    {
+        QLayout* l = window->boxSubMenu()->layout();
+        return l->count() ? l->itemAt(0)->widget() : nullptr;
+    }
+
+    std::unique_ptr<TitleBar> window;
+    std::unique_ptr<AppController> ctrl;
+    std::unique_ptr<testrec::TestRecorder> rec;
+    QStringList alerts;
+    bool quitCalled = false;
+};
 
 }  // namespace guitest

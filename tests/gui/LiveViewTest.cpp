@@ -18,7 +18,6 @@
 #include "GuiTestSupport.h"
 #include "app/AppController.h"
 #include "app/TitleBar.h"
-#include "app/dvrList.h"
 #include "link/NxNet.h"
 #include "link/HostLookup.h"
 #include "output/MyOpenGLView.h"
@@ -30,47 +29,17 @@ using namespace std::chrono_literals;
 
 namespace {
 
-using guitest::ensureApp;
+using guitest::waitFor;
 
-class LiveView : public ::testing::Test {
+class LiveView : public guitest::AppWindowTest {
 protected:
-    void SetUp() override
-    {
-        ensureApp();
-        QSettings("vesk", "vesk").clear();
-        window = std::make_unique<TitleBar>();
-        ctrl = std::make_unique<AppController>(window.get());
-        ctrl->quitApplication = [this] { quitCalled = true; };
-        ctrl->showAlert = [this](const QString& t, const QString& m) { alerts << t + "/" + m; };
-        ctrl->awakeFromNib();
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    }
-    void TearDown() override
-    {
-        ctrl->EndApplication();
-        ctrl.reset();
-        window.reset();
-        if (rec)
-            rec->stop();
-    }
-    void startRecorder(testrec::RecorderConfig cfg)
-    {
-        rec = std::make_unique<testrec::TestRecorder>(cfg);
-        ASSERT_TRUE(rec->start(0));
-    }
     void addSite(const QString& password = "1234")
     {
-        auto site = std::make_shared<dvrList>();
-        site->setNsStrRegName("Test recorder");
-        site->setModelNum(2);
-        site->setNsStrDVRIP("127.0.0.1");
-        site->setDvrport(rec->port());
-        site->setNsStrDVRID("admin");
-        site->setNsStrDVRPwd(password);
-        site->setDdnsPort(2000);
-        ctrl->AddDVR(site);
-        window->tableView()->selectRow(0);
+        AppWindowTest::addSite({.name = "Test recorder",
+                                .port = rec->port(),
+                                .id = "admin",
+                                .password = password,
+                                .ddnsPort = 2000});
     }
     // Waits until every channel's cell shows its colour in the framebuffer.
     bool cellsShowColours(int channels, int side, std::chrono::milliseconds timeout)
@@ -96,16 +65,6 @@ protected:
         }
         return false;
     }
-    bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
-    {
-        return guitest::waitFor(done, timeout);
-    }
-
-    std::unique_ptr<TitleBar> window;
-    std::unique_ptr<AppController> ctrl;
-    std::unique_ptr<testrec::TestRecorder> rec;
-    QStringList alerts;
-    bool quitCalled = false;
 };
 
 class Layouts : public LiveView, public ::testing::WithParamInterface<int> {};
@@ -239,13 +198,7 @@ TEST_F(LiveView, ConnectRightAfterDisconnectKeepsItsPicture)
 {
     testrec::BlockedListener blocked;  // the link stays in its connect wait
     ASSERT_TRUE(blocked.ok());
-    auto site = std::make_shared<dvrList>();
-    site->setNsStrRegName("Blocked");
-    site->setModelNum(2);
-    site->setNsStrDVRIP("127.0.0.1");
-    site->setDvrport(blocked.port());
-    ctrl->AddDVR(site);
-    window->tableView()->selectRow(0);
+    AppWindowTest::addSite({.name = "Blocked", .port = blocked.port()});
     window->btnConnect()->click();
     window->btnDisconnect()->click();
     window->btnConnect()->click();
@@ -271,13 +224,7 @@ TEST_F(LiveView, LookupThatNeverAnswersHoldsNothingUp)
         released.wait();
         return false;
     });
-    auto site = std::make_shared<dvrList>();
-    site->setNsStrRegName("Named");
-    site->setModelNum(2);
-    site->setNsStrDVRIP("recorder.test");
-    site->setDvrport(9000);
-    ctrl->AddDVR(site);
-    window->tableView()->selectRow(0);
+    AppWindowTest::addSite({.name = "Named", .ip = "recorder.test", .port = 9000});
     ctrl->setWatchdogInterval(20);
     window->btnConnect()->click();
     QTest::qWait(400);

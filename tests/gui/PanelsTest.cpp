@@ -6,9 +6,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QPushButton>
-#include <QSettings>
 #include <QSignalSpy>
-#include <QTableWidget>
 #include <QTest>
 #include <memory>
 #include <string>
@@ -18,7 +16,6 @@
 #include "app/AppController.h"
 #include "app/TitleBar.h"
 #include "app/VESKCtrlViewController.h"
-#include "app/dvrList.h"
 #include "output/MyOpenGLView.h"
 #include "panels/AudioSetViewController.h"
 #include "panels/CMyButton.h"
@@ -63,40 +60,18 @@ std::string dataRequest(int32_t kind, uint16_t mask)
     return frame(6, p);
 }
 
-class Panels : public ::testing::Test {
+class Panels : public guitest::AppWindowTest {
 protected:
     void SetUp() override
     {
-        guitest::ensureApp();
-        QSettings("vesk", "vesk").clear();
-        window = std::make_unique<TitleBar>();
-        ctrl = std::make_unique<AppController>(window.get());
-        ctrl->quitApplication = [] {};
-        ctrl->awakeFromNib();
-        window->show();
+        ASSERT_NO_FATAL_FAILURE(AppWindowTest::SetUp());
         testrec::RecorderConfig cfg;
         cfg.echoIntervalMs = 0;
         cfg.streamVideo = false;
         cfg.streamAudio = false;
-        rec = std::make_unique<testrec::TestRecorder>(cfg);
-        ASSERT_TRUE(rec->start(0));
-        auto site = std::make_shared<dvrList>();
-        site->setNsStrRegName("Test recorder");
-        site->setModelNum(2);
-        site->setNsStrDVRIP("127.0.0.1");
-        site->setDvrport(rec->port());
-        site->setNsStrDVRID("admin");
-        site->setNsStrDVRPwd("1234");
-        ctrl->AddDVR(site);
-        window->tableView()->selectRow(0);
+        ASSERT_NO_FATAL_FAILURE(startRecorder(cfg));
+        addSite({.name = "Test recorder", .port = rec->port(), .id = "admin", .password = "1234"});
         connectAndLogin([&] { window->btnConnect()->click(); });
-    }
-    void TearDown() override
-    {
-        ctrl->EndApplication();
-        ctrl.reset();
-        window.reset();
-        rec->stop();
     }
     // Connects and waits until the login's live request is in.
     void connectAndLogin(const std::function<void()>& connect)
@@ -143,9 +118,6 @@ protected:
         return out;
     }
 
-    std::unique_ptr<TitleBar> window;
-    std::unique_ptr<AppController> ctrl;
-    std::unique_ptr<testrec::TestRecorder> rec;
     size_t m_seen = 0;
 };
 

@@ -10,7 +10,6 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -35,6 +34,8 @@ using Bytes = std::vector<uint8_t>;
 using guitest::configHome;
 
 using guitest::ensureApp;
+using guitest::pickerTime;
+using guitest::runModal;
 
 QAbstractButton* button(QWidget& panel, const char* name)
 {
@@ -47,25 +48,6 @@ void press(QWidget& panel, const char* name)
 {
     if (QAbstractButton* b = button(panel, name))
         QTest::mouseClick(b, Qt::LeftButton);
-}
-
-// A recorder wall-clock moment as the picker shows it.
-QDateTime pickerTime(uint32_t t)
-{
-    testrec::Civil c = testrec::timeToCivil(t);
-    return QDateTime(QDate(c.year, c.month, c.day), QTime(c.hour, c.minute, c.second), Qt::LocalTime);
-}
-
-// Runs panel in a search window; `during` runs inside the modal run. A run
-// that nothing ends is ended with -1 so that a fault cannot hang the tests.
-int runModal(ModalSearchWindow& window, QWidget* panel, const std::function<void()>& during)
-{
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, &window, [&window] { window.done(-1); });
-    guard.start(30000);
-    QTimer::singleShot(0, &window, during);
-    return window.runSearch(panel);
 }
 
 // Records what the panels ask of the controller.

@@ -11,9 +11,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
-#include <QSettings>
 #include <QTableView>
-#include <QTableWidget>
 #include <QTimer>
 #include <memory>
 #include <string>
@@ -21,7 +19,6 @@
 
 #include "app/AppController.h"
 #include "app/TitleBar.h"
-#include "app/dvrList.h"
 #include "link/CNetDef.h"
 #include "link/NxNet.h"
 #include "panels/CalendarSearchController.h"
@@ -36,6 +33,8 @@
 namespace {
 
 using namespace std::chrono_literals;
+using guitest::pickerTime;
+using guitest::runModal;
 using guitest::waitFor;
 using testrec::Bytes;
 using testrec::civilToTime;
@@ -56,18 +55,6 @@ struct Target : IPlaybackTarget {
     }
     void RequestHistory(const uint8_t* record, size_t len) override { history.emplace_back(record, record + len); }
 };
-
-// Runs panel in a search window; `during` runs inside the modal run, which
-// a fault cannot leave hanging: it ends with -1 after 30 s.
-int runModal(ModalSearchWindow& window, QWidget* panel, const std::function<void()>& during)
-{
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, &window, [&window] { window.done(-1); });
-    guard.start(30000);
-    QTimer::singleShot(0, &window, during);
-    return window.runSearch(panel);
-}
 
 template <typename T>
 T* child(QWidget* w, const char* name)
@@ -94,12 +81,6 @@ void click(QWidget* w)
 std::string req(int kind, uint32_t t)
 {
     return "15 " + std::to_string(kind) + " " + std::to_string(int32_t(t));
-}
-
-QDateTime wallClock(uint32_t t)
-{
-    testrec::Civil c = testrec::timeToCivil(t);
-    return QDateTime(QDate(c.year, c.month, c.day), QTime(c.hour, c.minute, c.second), Qt::LocalTime);
 }
 
 uint32_t wallTime(const QDateTime& d)
@@ -456,41 +437,15 @@ TEST_F(HistoryPanel, HdhlGroupsReadTheHdhlForm)
 // End to end: the playback panel's buttons, the main controller, a real link
 // and the test recorder.
 
-class SearchWindows : public ::testing::Test {
+class SearchWindows : public guitest::AppWindowTest {
 protected:
-    void SetUp() override
-    {
-        guitest::ensureApp();
-        QSettings("vesk", "vesk").clear();
-        window = std::make_unique<TitleBar>();
-        ctrl = std::make_unique<AppController>(window.get());
-        ctrl->quitApplication = [] {};
-        ctrl->showAlert = [](const QString&, const QString&) {};
-        ctrl->awakeFromNib();
-        window->show();
-    }
-    void TearDown() override
-    {
-        ctrl->EndApplication();
-        ctrl.reset();
-        window.reset();
-    }
     void connectTo(testrec::RecorderConfig cfg)
     {
         cfg.streamVideo = false;
         cfg.streamAudio = false;
         cfg.echoIntervalMs = 0;
-        rec = std::make_unique<testrec::TestRecorder>(cfg);
-        ASSERT_TRUE(rec->start(0));
-        auto site = std::make_shared<dvrList>();
-        site->setNsStrRegName("Recorder");
-        site->setModelNum(2);
-        site->setNsStrDVRIP("127.0.0.1");
-        site->setDvrport(rec->port());
-        site->setNsStrDVRID("admin");
-        site->setNsStrDVRPwd("1234");
-        ctrl->AddDVR(site);
-        window->tableView()->selectRow(0);
+        ASSERT_NO_FATAL_FAILURE(startRecorder(cfg));
+        addSite({.name = "Recorder", .port = rec->port(), .id = "admin", .password = "1234"});
         window->btnConnect()->click();
         ASSERT_EQ(rec->waitForLogin(5s), testrec::LoginResult::Accepted);
         ASSERT_TRUE(waitFor([&] { return ctrl->_dvrInfo()->modelGroup() == testrec::modelGroup(cfg.modelId); }, 3s));
@@ -517,10 +472,6 @@ protected:
         auto seek = rec->waitForCommand(29, 3s);
         return seek ? testrec::readLe32(seek->payload, 0) : 0;
     }
-
-    std::unique_ptr<TitleBar> window;
-    std::unique_ptr<AppController> ctrl;
-    std::unique_ptr<testrec::TestRecorder> rec;
 };
 
 Bytes searchInfo(int kind, uint32_t t)
@@ -586,7 +537,7 @@ TEST_F(SearchWindows, EventLogPagesThenPlayback)
         EXPECT_EQ(p->findChild<QLabel*>("labelHistoryCount")->text(), "Count : 5");
         auto* table = p->findChild<QTableView*>("tableEventView");
         clickRow(table, 4);
-        EXPECT_EQ(p->findChild<QDateTimeEdit*>("datePickerSearch")->dateTime(), wallClock(kDay + 5 * 600));
+        EXPECT_EQ(p->findChild<QDateTimeEdit*>("datePickerSearch")->dateTime(), pickerTime(kDay + 5 * 600));
         click(p->findChild<QPushButton*>("btnPlay"));
     });
     EXPECT_EQ(payloads(32), std::vector<Bytes>{historyRecord(kDay, 0xFFFF, 0xFFFF)});

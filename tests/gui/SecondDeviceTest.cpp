@@ -3,20 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
-#include <QGroupBox>
 #include <QImage>
-#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
-#include <QTableWidget>
 #include <QTemporaryDir>
 #include <memory>
 
 #include "GuiTestSupport.h"
 #include "app/AppController.h"
 #include "app/TitleBar.h"
-#include "app/dvrList.h"
 #include "device/TestDevice.h"
 #include "link/CNetwork.h"
 #include "output/MyOpenGLView.h"
@@ -28,47 +24,26 @@ using guitest::waitFor;
 
 namespace {
 
-class SecondDevice : public ::testing::Test {
+class SecondDevice : public guitest::AppWindowTest {
 protected:
     void SetUp() override
     {
-        guitest::ensureApp();
-        QSettings("vesk", "vesk").clear();
-        window = std::make_unique<TitleBar>();
-        ctrl = std::make_unique<AppController>(window.get());
-        ctrl->quitApplication = [] {};
-        ctrl->showAlert = [this](const QString& t, const QString& m) { alerts << t + "/" + m; };
-        ctrl->awakeFromNib();
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        ASSERT_NO_FATAL_FAILURE(AppWindowTest::SetUp());
         dev = std::make_unique<testdev::TestDevice>();
         ASSERT_TRUE(dev->start(0));
-        auto site = std::make_shared<dvrList>();
-        site->setNsStrRegName("Keypad device");
-        site->setModelNum(SITE_MODEL_MJPEG);
-        site->setNsStrDVRIP("127.0.0.1");
-        site->setDvrport(dev->port());
-        site->setNsStrDVRPwd("1234");
-        ctrl->AddDVR(site);
-        window->tableView()->selectRow(0);
+        addSite({.name = "Keypad device", .model = SITE_MODEL_MJPEG, .port = dev->port(), .password = "1234"});
     }
     void TearDown() override
     {
-        ctrl->EndApplication();
-        ctrl.reset();
-        window.reset();
-        dev->stop();
+        AppWindowTest::TearDown();
+        if (dev)
+            dev->stop();
     }
     void connectDevice()
     {
         window->btnConnect()->click();
         ASSERT_NE(ctrl->deviceLink(), nullptr);
         ASSERT_TRUE(dev->waitUntil([](const testdev::DeviceStatus& s) { return s.logins == 1; }, 5s));
-    }
-    QWidget* subPanel() const
-    {
-        QLayout* l = window->boxSubMenu()->layout();
-        return l->count() ? l->itemAt(0)->widget() : nullptr;
     }
     QAbstractButton* key(const QString& name) const
     {
@@ -98,10 +73,7 @@ protected:
             timeout);
     }
 
-    std::unique_ptr<TitleBar> window;
-    std::unique_ptr<AppController> ctrl;
     std::unique_ptr<testdev::TestDevice> dev;
-    QStringList alerts;
 };
 
 TEST_F(SecondDevice, KeypadsTakeThePanelBoxAndSendKeys)
