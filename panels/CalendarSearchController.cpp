@@ -53,10 +53,7 @@ QFrame* makeBox(QWidget* parent, const QRect& r, int border, bool filled)
 
 QString rangeLabel(const char* caption, uint32_t t)
 {
-    tm_t tm{};
-    to_tm(t, &tm);
-    return QString::asprintf("%s : %d-%02d-%02d %02d:%02d:%02d", caption, tm.year, tm.mon, tm.mday, tm.hour, tm.min,
-                             tm.sec);
+    return QString::asprintf("%s : %s", caption, SearchTimeText(t).c_str());
 }
 
 }  // namespace
@@ -435,12 +432,7 @@ void CalendarSearchController::dateValueChange()
 
 void CalendarSearchController::btnDownPlay()
 {
-    const QDateTime d = ui->datePickerSearch->dateTime();
-    const QDate date = d.date();
-    const QTime time = d.time();
-    const uint32_t t = mktime2(uint32_t(date.year()), uint32_t(date.month()), uint32_t(date.day()),
-                               uint32_t(time.hour()), uint32_t(time.minute()), uint32_t(time.second()));
-    ModalSearchWindow::endModal(this, int32_t(t));
+    ModalSearchWindow::endModalAt(this, ui->datePickerSearch->dateTime());
 }
 
 void CalendarSearchController::btnDownCancel()

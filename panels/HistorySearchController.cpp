@@ -303,20 +303,12 @@ void HistorySearchController::tableViewSelectionDidChange()
     const size_t row = size_t(selected.first().row());
     if (row >= eventInfo.size())
         return;
-    tm_t t{};
-    to_tm(uint32_t(eventInfo[row].GetTime()), &t);
-    ui->datePickerSearch->setDateTime(
-        QDateTime(QDate(t.year, t.mon, t.mday), QTime(t.hour, t.min, t.sec), Qt::LocalTime));
+    ui->datePickerSearch->setDateTime(ModalSearchWindow::pickerTime(uint32_t(eventInfo[row].GetTime())));
 }
 
 void HistorySearchController::btnDownPlay()
 {
-    const QDateTime d = ui->datePickerSearch->dateTime();
-    const QDate date = d.date();
-    const QTime time = d.time();
-    const uint32_t t = mktime2(uint32_t(date.year()), uint32_t(date.month()), uint32_t(date.day()),
-                               uint32_t(time.hour()), uint32_t(time.minute()), uint32_t(time.second()));
-    ModalSearchWindow::endModal(this, int32_t(t));
+    ModalSearchWindow::endModalAt(this, ui->datePickerSearch->dateTime());
 }
 
 void HistorySearchController::btnDownCancel()

@@ -1,8 +1,10 @@
 #include "panels/ModalSearchWindow.h"
 
+#include <QDateTime>
 #include <QPointer>
 #include <QVBoxLayout>
 
+#include "link/NxLib.h"
 #include "platform/Log.h"
 
 ModalSearchWindow::ModalSearchWindow(QWidget* parent) : QDialog(parent), m_layout(new QVBoxLayout(this))
@@ -31,6 +33,26 @@ void ModalSearchWindow::endModal(QWidget* panel, int code)
         return;
     if (auto* window = qobject_cast<QDialog*>(panel->window()))
         window->done(code);
+}
+
+void ModalSearchWindow::endModalAt(QWidget* panel, const QDateTime& picked)
+{
+    endModal(panel, int32_t(recorderTime(picked)));
+}
+
+uint32_t ModalSearchWindow::recorderTime(const QDateTime& picked)
+{
+    const QDate date = picked.date();
+    const QTime time = picked.time();
+    return mktime2(uint32_t(date.year()), uint32_t(date.month()), uint32_t(date.day()), uint32_t(time.hour()),
+                   uint32_t(time.minute()), uint32_t(time.second()));
+}
+
+QDateTime ModalSearchWindow::pickerTime(uint32_t t)
+{
+    tm_t tm{};
+    to_tm(t, &tm);
+    return QDateTime(QDate(tm.year, tm.mon, tm.mday), QTime(tm.hour, tm.min, tm.sec), Qt::LocalTime);
 }
 
 void ModalSearchWindow::reject()

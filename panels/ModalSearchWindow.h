@@ -1,5 +1,8 @@
 #pragma once
 #include <QDialog>
+#include <cstdint>
+
+class QDateTime;
 
 class QVBoxLayout;
 
@@ -16,6 +19,12 @@ public:
     int runSearch(QWidget* panel);
     // Ends the modal run of the search window holding panel.
     static void endModal(QWidget* panel, int code);
+    // Ends the run to play from the picked time (Play).
+    static void endModalAt(QWidget* panel, const QDateTime& picked);
+
+    // A picker's local date and time in the recorder's time base, and back.
+    static uint32_t recorderTime(const QDateTime& picked);
+    static QDateTime pickerTime(uint32_t t);
 
     // Closing the window (or Escape) cancels the search.
     void reject() override;

@@ -3,26 +3,11 @@
 #include <QDateTime>
 
 #include "link/CNetDef.h"
-#include "link/NxLib.h"
 #include "panels/IPlaybackTarget.h"
 #include "panels/ModalSearchWindow.h"
+#include "panels/SearchRecords.h"
 #include "platform/Log.h"
 #include "ui_TimeSearch.h"
-
-namespace {
-
-// Recorder wall-clock fields as a local date, the way the picker shows it.
-QDateTime localDate(const tm_t& t)
-{
-    return QDateTime(QDate(t.year, t.mon, t.mday), QTime(t.hour, t.min, t.sec), Qt::LocalTime);
-}
-
-QString rangeText(const tm_t& t)
-{
-    return QString::asprintf("%d-%02d-%02d %02d:%02d:%02d", t.year, t.mon, t.mday, t.hour, t.min, t.sec);
-}
-
-}  // namespace
 
 TimeSearchController::TimeSearchController(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TimeSearch>())
 {
@@ -77,13 +62,10 @@ void TimeSearchController::setRange(int32_t first, int32_t last)
 {
     m_startTime = first;
     m_endTime = last;
-    tm_t s{}, e{};
-    to_tm(uint32_t(first), &s);
-    to_tm(uint32_t(last), &e);
-    startTime_Mac = int32_t(localDate(s).toSecsSinceEpoch());
-    endTime_Mac = int32_t(localDate(e).toSecsSinceEpoch());
-    DisplaySearchInfodata_s(rangeText(s));
-    DisplaySearchInfodata_e(rangeText(e));
+    startTime_Mac = int32_t(ModalSearchWindow::pickerTime(uint32_t(first)).toSecsSinceEpoch());
+    endTime_Mac = int32_t(ModalSearchWindow::pickerTime(uint32_t(last)).toSecsSinceEpoch());
+    DisplaySearchInfodata_s(QString::fromStdString(SearchTimeText(uint32_t(first))));
+    DisplaySearchInfodata_e(QString::fromStdString(SearchTimeText(uint32_t(last))));
     _bSuccessDataRecv = true;
 }
 
@@ -114,11 +96,7 @@ void TimeSearchController::ChangeSliderValue()
 // before it gives its start, after it five seconds before its end.
 int32_t TimeSearchController::chosenTime() const
 {
-    const QDateTime d = ui->datePicker->dateTime();
-    const QDate date = d.date();
-    const QTime time = d.time();
-    int32_t t = int32_t(mktime2(uint32_t(date.year()), uint32_t(date.month()), uint32_t(date.day()),
-                                uint32_t(time.hour()), uint32_t(time.minute()), uint32_t(time.second())));
+    int32_t t = int32_t(ModalSearchWindow::recorderTime(ui->datePicker->dateTime()));
     if (t < m_startTime)
         t = m_startTime;
     if (t > m_endTime)
