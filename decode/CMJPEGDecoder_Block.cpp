@@ -135,6 +135,32 @@ constexpr int64_t W5 = 1609;
 constexpr int64_t W6 = 1108;
 constexpr int64_t W7 = 565;
 
+// The last stage both passes share: the even part (x0, x2, x3, x8) and the
+// odd part (x4..x7) joined into the eight outputs, before each pass's own
+// final shift.
+void joinHalves(int64_t x0, int64_t x2, int64_t x3, int64_t x4, int64_t x5, int64_t x6, int64_t x7, int64_t x8,
+                int64_t out[8])
+{
+    int64_t x1 = x4 + x6;
+    x4 -= x6;
+    x6 = x5 + x7;
+    x5 -= x7;
+    x7 = x8 + x3;
+    x8 -= x3;
+    x3 = x0 + x2;
+    x0 -= x2;
+    x2 = (181 * (x4 + x5) + 128) >> 8;
+    x4 = (181 * (x4 - x5) + 128) >> 8;
+    out[0] = x7 + x1;
+    out[1] = x3 + x2;
+    out[2] = x0 + x4;
+    out[3] = x8 + x6;
+    out[4] = x8 - x6;
+    out[5] = x0 - x4;
+    out[6] = x3 - x2;
+    out[7] = x7 - x1;
+}
+
 }  // namespace
 
 int CMJPEGDecoder::getintrablock(int16_t* block)
@@ -212,24 +238,10 @@ void CMJPEGDecoder::idctrow(int64_t* blk)
     x1 = W6 * (x3 + x2);
     x2 = x1 - (W2 + W6) * x2;
     x3 = x1 + (W2 - W6) * x3;
-    x1 = x4 + x6;
-    x4 -= x6;
-    x6 = x5 + x7;
-    x5 -= x7;
-    x7 = x8 + x3;
-    x8 -= x3;
-    x3 = x0 + x2;
-    x0 -= x2;
-    x2 = (181 * (x4 + x5) + 128) >> 8;
-    x4 = (181 * (x4 - x5) + 128) >> 8;
-    blk[0] = (x7 + x1) >> 8;
-    blk[1] = (x3 + x2) >> 8;
-    blk[2] = (x0 + x4) >> 8;
-    blk[3] = (x8 + x6) >> 8;
-    blk[4] = (x8 - x6) >> 8;
-    blk[5] = (x0 - x4) >> 8;
-    blk[6] = (x3 - x2) >> 8;
-    blk[7] = (x7 - x1) >> 8;
+    int64_t out[8];
+    joinHalves(x0, x2, x3, x4, x5, x6, x7, x8, out);
+    for (int i = 0; i < 8; ++i)
+        blk[i] = out[i] >> 8;
 }
 
 void CMJPEGDecoder::idctcol(int64_t* blk)
@@ -254,24 +266,10 @@ void CMJPEGDecoder::idctcol(int64_t* blk)
     x1 = W6 * (x3 + x2) + 4;
     x2 = (x1 - (W2 + W6) * x2) >> 3;
     x3 = (x1 + (W2 - W6) * x3) >> 3;
-    x1 = x4 + x6;
-    x4 -= x6;
-    x6 = x5 + x7;
-    x5 -= x7;
-    x7 = x8 + x3;
-    x8 -= x3;
-    x3 = x0 + x2;
-    x0 -= x2;
-    x2 = (181 * (x4 + x5) + 128) >> 8;
-    x4 = (181 * (x4 - x5) + 128) >> 8;
-    blk[8 * 0] = clip((x7 + x1) >> 14);
-    blk[8 * 1] = clip((x3 + x2) >> 14);
-    blk[8 * 2] = clip((x0 + x4) >> 14);
-    blk[8 * 3] = clip((x8 + x6) >> 14);
-    blk[8 * 4] = clip((x8 - x6) >> 14);
-    blk[8 * 5] = clip((x0 - x4) >> 14);
-    blk[8 * 6] = clip((x3 - x2) >> 14);
-    blk[8 * 7] = clip((x7 - x1) >> 14);
+    int64_t out[8];
+    joinHalves(x0, x2, x3, x4, x5, x6, x7, x8, out);
+    for (int i = 0; i < 8; ++i)
+        blk[8 * i] = clip(out[i] >> 14);
 }
 
 void CMJPEGDecoder::idct(int16_t* block)

@@ -42,6 +42,14 @@ bool isNoPayloadCommand(int cmd)
     }
 }
 
+// A frame must fit the send queue and the caller's buffer.
+bool fitsSendQ(size_t total, size_t cap)
+{
+    if (total <= size_t(NxNet::kSendQSize) && total <= cap)
+        return true;
+    vlog("network command size over !\r");
+    return false;
+}
 
 }  // namespace
 
@@ -51,10 +59,8 @@ bool isNoPayloadCommand(int cmd)
 size_t writeToSendQWithFF(uint8_t* out, size_t cap, int cmd, const uint8_t* payload, size_t len)
 {
     size_t total = 2 * len + 12;
-    if (total > size_t(NxNet::kSendQSize) || total > cap) {
-        vlog("network command size over !\r");
+    if (!fitsSendQ(total, cap))
         return 0;
-    }
     out[0] = 0x00;
     out[1] = 0x00;
     out[2] = 0xAD;
@@ -78,10 +84,8 @@ size_t writeToSendQWithFF(uint8_t* out, size_t cap, int cmd, const uint8_t* payl
 size_t writeToSendQWithoutFF(uint8_t* out, size_t cap, int cmd, const uint8_t* payload, size_t len)
 {
     size_t total = len + 12;
-    if (total > size_t(NxNet::kSendQSize) || total > cap) {
-        vlog("network command size over !\r");
+    if (!fitsSendQ(total, cap))
         return 0;
-    }
     out[0] = 0x00;
     out[1] = 0x00;
     out[2] = 0xAD;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -28,6 +29,21 @@
 #include "link/NxWire.h"
 
 using namespace nxwire;
+
+namespace {
+
+// The pan-tilt and preset record: channel, command, preset, speed.
+std::array<uint8_t, 16> ptzRecord(int8_t ch, int32_t cmd, int8_t preset, int8_t speed)
+{
+    std::array<uint8_t, 16> rec;
+    put32(rec.data(), uint32_t(int32_t(ch)));
+    put32(rec.data() + 4, uint32_t(cmd));
+    put32(rec.data() + 8, uint32_t(int32_t(preset)));
+    put32(rec.data() + 12, uint32_t(int32_t(speed)));
+    return rec;
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Requests
@@ -106,24 +122,16 @@ void NxNet::RequestPanTilt(int8_t ch, int32_t cmd, int8_t speed)
 {
     if (!connected())
         return;
-    uint8_t rec[16];
-    put32(rec, uint32_t(int32_t(ch)));
-    put32(rec + 4, uint32_t(cmd));
-    put32(rec + 8, 0);
-    put32(rec + 12, uint32_t(int32_t(speed)));
-    SendCmdToServer(53, rec, sizeof rec);
+    const std::array<uint8_t, 16> rec = ptzRecord(ch, cmd, 0, speed);
+    SendCmdToServer(53, rec.data(), rec.size());
 }
 
 void NxNet::RequestPreset(int8_t ch, int32_t cmd, int8_t preset)
 {
     if (!connected())
         return;
-    uint8_t rec[16];
-    put32(rec, uint32_t(int32_t(ch)));
-    put32(rec + 4, uint32_t(cmd));
-    put32(rec + 8, uint32_t(int32_t(preset)));
-    put32(rec + 12, 0);
-    SendCmdToServer(53, rec, sizeof rec);
+    const std::array<uint8_t, 16> rec = ptzRecord(ch, cmd, preset, 0);
+    SendCmdToServer(53, rec.data(), rec.size());
 }
 
 void NxNet::RequestSearchInfo(int32_t cmd, int32_t a, int32_t b)

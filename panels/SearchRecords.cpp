@@ -323,55 +323,48 @@ bool ReadHistoryHeader(const uint8_t* p, size_t len, uint32_t* status, int32_t* 
     return true;
 }
 
-// Items that lie wholly inside the page, at most the count it claims.
-static size_t itemsInPage(size_t len, int32_t count, size_t first, size_t size, size_t cap)
-{
-    if (count <= 0 || len < first)
-        return 0;
-    return std::min({size_t(count), (len - first) / size, cap});
-}
-
-std::vector<HistoryInfo> ReadHistoryItems_H(const uint8_t* p, size_t len)
+// Reads the page's items, at most the count it claims and only those that
+// lie wholly inside it; row(reader, offset) makes the row of one item.
+template <typename MakeRow>
+static std::vector<HistoryInfo> readHistoryItems(const uint8_t* p, size_t len, size_t first, size_t size, size_t cap,
+                                                 MakeRow row)
 {
     std::vector<HistoryInfo> rows;
     uint32_t status = 0;
     int32_t count = 0;
-    if (!ReadHistoryHeader(p, len, &status, &count))
+    if (!ReadHistoryHeader(p, len, &status, &count) || count <= 0 || len < first)
         return rows;
-    const size_t n = itemsInPage(len, count, kHistoryItemsAt_H, kHistoryItemSize_H, kHistoryMaxItems_H);
+    const size_t n = std::min({size_t(count), (len - first) / size, cap});
     const Reader r(p, len);
     rows.reserve(n);
-    for (size_t i = 0; i < n; ++i) {
-        const size_t off = kHistoryItemsAt_H + kHistoryItemSize_H * i;
+    for (size_t i = 0; i < n; ++i)
+        rows.push_back(row(r, first + size * i));
+    return rows;
+}
+
+std::vector<HistoryInfo> ReadHistoryItems_H(const uint8_t* p, size_t len)
+{
+    auto row = [](const Reader& r, size_t off) {
         St_GrDvrLogItm item;
         item.time = r.u32(off);
         item.kind = r.u8(off + 4);
         item.ch = r.u8(off + 6);
         item.setup = int32_t(r.u32(off + 8));
-        rows.push_back(HistoryRow_H(item));
-    }
-    return rows;
+        return HistoryRow_H(item);
+    };
+    return readHistoryItems(p, len, kHistoryItemsAt_H, kHistoryItemSize_H, kHistoryMaxItems_H, row);
 }
 
 std::vector<HistoryInfo> ReadHistoryItems_HDHL(const uint8_t* p, size_t len)
 {
-    std::vector<HistoryInfo> rows;
-    uint32_t status = 0;
-    int32_t count = 0;
-    if (!ReadHistoryHeader(p, len, &status, &count))
-        return rows;
-    const size_t n = itemsInPage(len, count, kHistoryItemsAt_HDHL, kHistoryItemSize_HDHL, SIZE_MAX);
-    const Reader r(p, len);
-    rows.reserve(n);
-    for (size_t i = 0; i < n; ++i) {
-        const size_t off = kHistoryItemsAt_HDHL + kHistoryItemSize_HDHL * i;
+    auto row = [](const Reader& r, size_t off) {
         St_DvrLogItmHDHL item;
         item.time = r.u32(off);
         item.code = r.u16(off + 4);
         std::memcpy(item.text, r.at(off + 8), sizeof item.text);
-        rows.push_back(HistoryRow_HDHL(item));
-    }
-    return rows;
+        return HistoryRow_HDHL(item);
+    };
+    return readHistoryItems(p, len, kHistoryItemsAt_HDHL, kHistoryItemSize_HDHL, SIZE_MAX, row);
 }
 
 void getLogString_H(const St_GrDvrLogItm& item, std::string* event, std::string* detail)
