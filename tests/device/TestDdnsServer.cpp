@@ -1,7 +1,6 @@
 #include "device/TestDdnsServer.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 #include <cstring>
 #include <random>
 
+#include "recorder/BacklogFiller.h"
 #include "recorder/Wire.h"
 
 namespace testdev {
@@ -95,23 +95,9 @@ Bytes TestDdnsServer::answerPayload(const DdnsConfig& cfg)
 
 bool TestDdnsServer::start(const std::string& address, uint16_t port)
 {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listenFd_ = testrec::listenAt(address, port, 4, &port_);
     if (listenFd_ < 0)
         return false;
-    int one = 1;
-    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    socklen_t len = sizeof sa;
-    if (inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1 ||
-        ::bind(listenFd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(listenFd_, 4) != 0 ||
-        getsockname(listenFd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
-        ::close(listenFd_);
-        listenFd_ = -1;
-        return false;
-    }
-    port_ = ntohs(sa.sin_port);
     address_ = address;
     stop_ = false;
     thread_ = std::thread([this] { run(); });

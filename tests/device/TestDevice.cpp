@@ -1,8 +1,6 @@
 #include "device/TestDevice.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "recorder/BacklogFiller.h"
 
 namespace testdev {
 
@@ -44,23 +44,9 @@ TestDevice::~TestDevice()
 
 bool TestDevice::start(uint16_t port)
 {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listenFd_ = testrec::listenLoopback(port, 4, &port_);
     if (listenFd_ < 0)
         return false;
-    int one = 1;
-    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(listenFd_, 4) != 0 ||
-        getsockname(listenFd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
-        ::close(listenFd_);
-        listenFd_ = -1;
-        return false;
-    }
-    port_ = ntohs(sa.sin_port);
     streaming_ = config_.streamVideo;
     stop_ = false;
     thread_ = std::thread([this] { run(); });

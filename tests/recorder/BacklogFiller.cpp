@@ -39,14 +39,18 @@ bool connectWithin(int fd, uint16_t port, std::chrono::milliseconds settle)
 
 }  // namespace
 
-int listenLoopback(uint16_t port, int backlog, uint16_t* boundPort)
+int listenAt(const std::string& address, uint16_t port, int backlog, uint16_t* boundPort)
 {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    if (inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1)
+        return -1;
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return -1;
     const int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a = loopback(port);
     socklen_t len = sizeof a;
     if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, backlog) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
@@ -56,6 +60,11 @@ int listenLoopback(uint16_t port, int backlog, uint16_t* boundPort)
     if (boundPort)
         *boundPort = ntohs(a.sin_port);
     return fd;
+}
+
+int listenLoopback(uint16_t port, int backlog, uint16_t* boundPort)
+{
+    return listenAt("127.0.0.1", port, backlog, boundPort);
 }
 
 BacklogFiller::~BacklogFiller() { release(); }

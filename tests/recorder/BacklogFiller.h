@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace testrec {
@@ -45,8 +46,10 @@ private:
     BacklogFiller filler_;
 };
 
-// Opens a socket listening on 127.0.0.1 (port 0: any free one) with the
-// given backlog; answers the descriptor or -1, and the bound port.
+// Opens a non-blocking socket listening on address (port 0: any free one)
+// with the given backlog; answers the descriptor or -1, and the bound port.
+int listenAt(const std::string& address, uint16_t port, int backlog, uint16_t* boundPort);
+// The same on 127.0.0.1.
 int listenLoopback(uint16_t port, int backlog, uint16_t* boundPort);
 
 }  // namespace testrec

@@ -90,13 +90,6 @@ TEST(DdnsFrames, AnswersAreReadOnlyWhenWhole)
 
 class DdnsLookup : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        old = setLogSink([this](const std::string& s) {
-            std::lock_guard<std::mutex> g(logLock);
-            log += s + "\n";
-        });
-    }
     void TearDown() override
     {
         for (auto& l : links)
@@ -107,7 +100,6 @@ protected:
             dev->stop();
         if (rec)
             rec->stop();
-        setLogSink(old);
     }
     bool startServer(DdnsConfig cfg, bool onV2Port = false)
     {
@@ -126,20 +118,13 @@ protected:
         links.push_back(std::move(net));
         return static_cast<CNetwork*>(links.back().get());
     }
-    bool logged(const std::string& s)
-    {
-        std::lock_guard<std::mutex> g(logLock);
-        return log.find(s) != std::string::npos;
-    }
 
+    linktest::LogCapture log;
     linktest::Reports reports;
     std::unique_ptr<TestDdnsServer> server;
     std::unique_ptr<testdev::TestDevice> dev;
     std::unique_ptr<testrec::TestRecorder> rec;
     std::vector<std::unique_ptr<CoNetwork>> links;
-    std::mutex logLock;
-    std::string log;
-    LogSink old;
 };
 
 TEST_F(DdnsLookup, SecondDeviceFoundInV1AndV2)
@@ -246,7 +231,7 @@ TEST_F(DdnsLookup, FailuresEndTheLinkWithTheirState)
         });
         EXPECT_TRUE(waitFor([&] { return net->isThreadExitDone(); }, 5s));
         EXPECT_EQ(net->state(), c.state) << c.log;
-        EXPECT_TRUE(logged(c.log)) << c.log;
+        EXPECT_TRUE(log.has(c.log)) << c.log;
         server.reset();
     }
     // No server at all.
@@ -276,7 +261,7 @@ TEST_F(DdnsLookup, StopEndsEveryWait)
         auto t0 = std::chrono::steady_clock::now();
         net->StopThread();
         EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s) << step;
-        EXPECT_TRUE(logged("ExitThread...")) << step;
+        EXPECT_TRUE(log.has("ExitThread...")) << step;
         server.reset();
     }
 }

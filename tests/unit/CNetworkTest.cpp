@@ -246,13 +246,6 @@ TEST_F(Scanner, LoginRepliesAreCutByTheirLengths)
 
 class DeviceSession : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        old = setLogSink([this](const std::string& s) {
-            std::lock_guard<std::mutex> g(logLock);
-            log += s + "\n";
-        });
-    }
     void TearDown() override
     {
         if (net)
@@ -260,7 +253,6 @@ protected:
         net.reset();
         if (dev)
             dev->stop();
-        setLogSink(old);
     }
     void startDevice(testdev::DeviceConfig cfg = {})
     {
@@ -271,7 +263,7 @@ protected:
     {
         net = std::make_unique<CNetwork>();
         net->onFrame = [this](const uint8_t* f, uint32_t len) {
-            std::lock_guard<std::mutex> g(logLock);
+            std::lock_guard<std::mutex> g(frameLock);
             frames.emplace_back(f, f + len);
         };
         net->m_dwTimeout = 1500ms;
@@ -292,21 +284,15 @@ protected:
     }
     size_t frameCount()
     {
-        std::lock_guard<std::mutex> g(logLock);
+        std::lock_guard<std::mutex> g(frameLock);
         return frames.size();
     }
-    bool logged(const std::string& s)
-    {
-        std::lock_guard<std::mutex> g(logLock);
-        return log.find(s) != std::string::npos;
-    }
 
+    linktest::LogCapture log;
     std::unique_ptr<testdev::TestDevice> dev;
     std::unique_ptr<CNetwork> net;
-    std::mutex logLock;
-    std::string log;
+    std::mutex frameLock;
     std::vector<Bytes> frames;
-    LogSink old;
 };
 
 TEST_F(DeviceSession, LoginPicturesAndKeys)
@@ -354,8 +340,8 @@ TEST_F(DeviceSession, RefusedLoginsEndTheThread)
         net.reset();
         dev->stop();
     }
-    EXPECT_TRUE(logged("LOGIN FAIL 1"));
-    EXPECT_TRUE(logged("login timeout"));
+    EXPECT_TRUE(log.has("LOGIN FAIL 1"));
+    EXPECT_TRUE(log.has("login timeout"));
 }
 
 TEST_F(DeviceSession, SilenceReconnectsWithinTheThread)
@@ -375,7 +361,7 @@ TEST_F(DeviceSession, SilenceReconnectsWithinTheThread)
     EXPECT_TRUE(dev->waitUntil([](const testdev::DeviceStatus& s) { return s.logins == 2; }, 10s));
     done = true;
     keys.join();
-    EXPECT_TRUE(logged("RECONNECT START"));
+    EXPECT_TRUE(log.has("RECONNECT START"));
     EXPECT_EQ(dev->status().connections, 2);
     EXPECT_TRUE(waitFor([&] { return net->state() == NET_LOGIN_OK; }, 5s));
     dev->setStreaming(true);

@@ -1,6 +1,6 @@
 #pragma once
-// Shared pieces of the link tests: hand-packed protocol bytes and a
-// recorder of what the link reports upward.
+// Shared pieces of the link tests: hand-packed protocol bytes, a recorder
+// of what the link reports upward and a capture of what it logs.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -13,6 +13,7 @@
 
 #include "link/INetController.h"
 #include "link/INetView.h"
+#include "platform/Log.h"
 
 namespace linktest {
 
@@ -153,6 +154,34 @@ public:
     std::vector<Answer> searchAnswers;
     std::atomic<int> maxCh{-1}, covert{-1}, rec{-1}, videoLoss{-1}, group{-1}, alerts{0}, connectSteps{0};
     char titles[16][32] = {};
+};
+
+// Keeps what is logged, from any thread, one line after another, while it
+// lives; the previous sink comes back when it goes.
+class LogCapture {
+public:
+    LogCapture() : old(setLogSink([this](const std::string& s) { add(s); })) {}
+    ~LogCapture() { setLogSink(old); }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    // True when the text so far holds s ("line\n" matches a whole line's end).
+    bool has(const std::string& s) const
+    {
+        std::lock_guard<std::mutex> lock(m);
+        return text.find(s) != std::string::npos;
+    }
+
+private:
+    void add(const std::string& s)
+    {
+        std::lock_guard<std::mutex> lock(m);
+        text += s + "\n";
+    }
+
+    mutable std::mutex m;
+    std::string text;
+    LogSink old;
 };
 
 }  // namespace linktest

@@ -38,33 +38,21 @@ class Connect : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        old = setLogSink([this](const std::string& s) {
-            std::lock_guard<std::mutex> lock(logLock);
-            log += s + "\n";
-        });
         net.setAppController(&reports);
         net.setViewPointer(&reports);
     }
     void TearDown() override
     {
         net.StopThread();
-        setLogSink(old);
     }
     void start(int port)
     {
         net.setNetInfo(0, "127.0.0.1", "", "pw", port, "", 2000, "admin", 2);
         net.CreateThread();
     }
-    bool logHas(const std::string& s)
-    {
-        std::lock_guard<std::mutex> lock(logLock);
-        return log.find(s) != std::string::npos;
-    }
+    LogCapture log;
     Reports reports;
     NxNet net;
-    LogSink old;
-    std::mutex logLock;
-    std::string log;
 };
 
 TEST_F(Connect, RefusedPortGivesStatus8)
@@ -85,8 +73,8 @@ TEST_F(Connect, UnansweredHandshakeTimesOutAfterFifteenAttempts)
     ASSERT_TRUE(blocked.ok());
     start(blocked.port());
     ASSERT_TRUE(reports.waitStatus(NET_CONNECT_FAIL, 15s));
-    EXPECT_TRUE(logHas("SELECT TIMEOUT~~~~~~~~~ 0"));
-    EXPECT_TRUE(logHas("Timeout"));
+    EXPECT_TRUE(log.has("SELECT TIMEOUT~~~~~~~~~ 0"));
+    EXPECT_TRUE(log.has("Timeout"));
     EXPECT_EQ(reports.connectSteps.load(), 15);
 }
 
@@ -98,9 +86,9 @@ TEST_F(Connect, StopDuringTheWaitEndsIt)
     ASSERT_TRUE(reports.waitStatus(NET_CONNECT_REQ, 5s));
     net.StopThread();
     EXPECT_TRUE(net.isThreadExitDone());
-    EXPECT_TRUE(logHas("ExitThread..."));
-    EXPECT_FALSE(logHas("Timeout\n"));
-    EXPECT_TRUE(logHas("stopthread ok"));
+    EXPECT_TRUE(log.has("ExitThread..."));
+    EXPECT_FALSE(log.has("Timeout\n"));
+    EXPECT_TRUE(log.has("stopthread ok"));
 }
 
 TEST_F(Connect, PeerCloseIsNoticed)
@@ -117,7 +105,7 @@ TEST_F(Connect, PeerCloseIsNoticed)
     for (int i = 0; i < 500 && net.IsConnectDVR(); ++i)
         std::this_thread::sleep_for(10ms);
     EXPECT_FALSE(net.IsConnectDVR());
-    EXPECT_TRUE(logHas("Disconnect(TcpReceivePump)"));
+    EXPECT_TRUE(log.has("Disconnect(TcpReceivePump)"));
     close(lfd);
 }
 
@@ -125,7 +113,7 @@ TEST_F(Connect, PortOutOfRangeFailsInsteadOfWrapping)
 {
     start(104185);  // would be 38649 cut to 16 bits
     ASSERT_TRUE(reports.waitStatus(NET_CONNECT_FAIL, 5s));
-    EXPECT_TRUE(logHas("port 104185 out of range"));
+    EXPECT_TRUE(log.has("port 104185 out of range"));
     for (int s : reports.statusList())
         EXPECT_NE(s, NET_CONNECT_REQ);
 }

@@ -32,13 +32,6 @@ struct AudioGroup : IAudioSink {
 
 class Session : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        old = setLogSink([this](const std::string& s) {
-            std::lock_guard<std::mutex> lock(logLock);
-            log += s + "\n";
-        });
-    }
     void TearDown() override
     {
         if (net)
@@ -46,7 +39,6 @@ protected:
         net.reset();
         if (rec)
             rec->stop();
-        setLogSink(old);
     }
     void startRecorder(RecorderConfig cfg)
     {
@@ -97,11 +89,6 @@ protected:
         }
         return good;
     }
-    bool logHas(const std::string& s)
-    {
-        std::lock_guard<std::mutex> lock(logLock);
-        return log.find(s) != std::string::npos;
-    }
     std::vector<testrec::DataRequest> dataRequests()
     {
         std::vector<testrec::DataRequest> out;
@@ -112,15 +99,13 @@ protected:
         return out;
     }
 
+    linktest::LogCapture log;
     Reports reports;
     AudioGroup audio;
     RingBuffer videoQ;
     RingBufferA audioQ;
     std::unique_ptr<TestRecorder> rec;
     std::unique_ptr<NxNet> net;
-    LogSink old;
-    std::mutex logLock;
-    std::string log;
     int frames = 0;
 };
 
