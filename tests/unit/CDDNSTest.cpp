@@ -24,16 +24,7 @@ using testdev::TestDdnsServer;
 
 namespace {
 
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
-{
-    auto end = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
+using linktest::waitFor;
 
 TEST(DdnsFrames, RequestInBothFormats)
 {

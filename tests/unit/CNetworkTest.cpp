@@ -17,6 +17,7 @@
 
 using namespace std::chrono_literals;
 using testdev::Bytes;
+using linktest::waitFor;
 
 namespace {
 
@@ -271,16 +272,6 @@ protected:
             tune(*net);
         net->setNetInfo(0, "127.0.0.1", "", pass.c_str(), port >= 0 ? port : dev->port(), "", 0, "", 1);
         net->CreateThread();
-    }
-    bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
-    {
-        auto end = std::chrono::steady_clock::now() + timeout;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            std::this_thread::sleep_for(10ms);
-        }
-        return true;
     }
     size_t frameCount()
     {

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -155,6 +156,18 @@ public:
     std::atomic<int> maxCh{-1}, covert{-1}, rec{-1}, videoLoss{-1}, group{-1}, alerts{0}, connectSteps{0};
     char titles[16][32] = {};
 };
+
+// Polls done() until it holds or the time is up.
+inline bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
 
 // Keeps what is logged, from any thread, one line after another, while it
 // lives; the previous sink comes back when it goes.
