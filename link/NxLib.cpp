@@ -126,3 +126,12 @@ void to_tm(uint32_t t, tm_t* out)
     out->sec = sec;
     out->wday = wday;
 }
+
+std::string timeText(uint32_t t)
+{
+    tm_t tm{};
+    to_tm(t, &tm);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%d-%02d-%02d %02d:%02d:%02d", tm.year, tm.mon, tm.mday, tm.hour, tm.min, tm.sec);
+    return buf;
+}

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 
 using EnumModel = int32_t;
 using EnumModelGroup = uint32_t;
@@ -24,3 +25,5 @@ void GetModelName(EnumModel model, char* buf);
 
 uint32_t mktime2(uint32_t year, uint32_t mon, uint32_t day, uint32_t hour, uint32_t min, uint32_t sec);
 void to_tm(uint32_t t, tm_t* out);
+// A recorder time as "2024-01-10 08:05:09".
+std::string timeText(uint32_t t);

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <utility>
 
+#include "link/NxLib.h"
 #include "output/GlyphFont.h"
 #include "output/MyOpenGLView.h"
 #include "platform/Log.h"
@@ -127,7 +128,7 @@ void MyOpenGLView::takeOsdFrame(int ch)
 {
     if (ch < 0 || ch >= ViewLayout::kMaxChannels)
         return;
-    _strTime[ch] = OsdText::timeText(m_drain.channel(ch).ChTime);
+    _strTime[ch] = timeText(m_drain.channel(ch).ChTime);
     if (_drawOsdEvent)
         _strEvent[ch] = OsdText::takeAlarmText(m_drain.events(), _videoLoss, ch);
     else

@@ -131,15 +131,6 @@ const char* modeText(int videoType)
     }
 }
 
-std::string timeText(uint32_t t)
-{
-    tm_t tm{};
-    to_tm(t, &tm);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%d-%02d-%02d %02d:%02d:%02d", tm.year, tm.mon, tm.mday, tm.hour, tm.min, tm.sec);
-    return buf;
-}
-
 std::string resolutionText(int w, int h)
 {
     char buf[32];

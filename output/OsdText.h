@@ -34,8 +34,6 @@ bool itemPosition(Item item, int maxCh, int zoomCh, int ch, float* x, float* y);
 const char* playbackLabel(int32_t speed);
 // "LIVE", "SEARCH" or "?".
 const char* modeText(int videoType);
-// Recorder time (seconds since 1970) as "2024-01-10 08:00:00".
-std::string timeText(uint32_t t);
 std::string resolutionText(int w, int h);
 std::string frameRateText(int fps);
 

@@ -53,7 +53,7 @@ QFrame* makeBox(QWidget* parent, const QRect& r, int border, bool filled)
 
 QString rangeLabel(const char* caption, uint32_t t)
 {
-    return QString::asprintf("%s : %s", caption, SearchTimeText(t).c_str());
+    return QString::asprintf("%s : %s", caption, timeText(t).c_str());
 }
 
 }  // namespace

@@ -171,15 +171,6 @@ bool IsHdhlGroup(int32_t group)
     return group == 8 || group == 9 || group == 11 || group == 12;
 }
 
-std::string SearchTimeText(uint32_t t)
-{
-    tm_t tm{};
-    to_tm(t, &tm);
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "%d-%02d-%02d %02d:%02d:%02d", tm.year, tm.mon, tm.mday, tm.hour, tm.min, tm.sec);
-    return buf;
-}
-
 // ---------------------------------------------------------------------------
 // Month grid
 

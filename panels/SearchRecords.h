@@ -14,8 +14,6 @@
 // event log; every other group the H forms.
 bool IsHdhlGroup(int32_t group);
 
-// "%d-%02d-%02d %02d:%02d:%02d" of a recorder time.
-std::string SearchTimeText(uint32_t t);
 
 // ---------------------------------------------------------------------------
 // Month grid

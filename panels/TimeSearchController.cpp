@@ -1,3 +1,4 @@
+#include "link/NxLib.h"
 #include "panels/TimeSearchController.h"
 
 #include <QDateTime>
@@ -64,8 +65,8 @@ void TimeSearchController::setRange(int32_t first, int32_t last)
     m_endTime = last;
     startTime_Mac = int32_t(ModalSearchWindow::pickerTime(uint32_t(first)).toSecsSinceEpoch());
     endTime_Mac = int32_t(ModalSearchWindow::pickerTime(uint32_t(last)).toSecsSinceEpoch());
-    DisplaySearchInfodata_s(QString::fromStdString(SearchTimeText(uint32_t(first))));
-    DisplaySearchInfodata_e(QString::fromStdString(SearchTimeText(uint32_t(last))));
+    DisplaySearchInfodata_s(QString::fromStdString(timeText(uint32_t(first))));
+    DisplaySearchInfodata_e(QString::fromStdString(timeText(uint32_t(last))));
     _bSuccessDataRecv = true;
 }
 

@@ -5,13 +5,14 @@
 #include <cstring>
 #include <memory>
 
+#include "link/NxLib.h"
 #include "panels/SearchRecords.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     uint32_t word = 0;
     std::memcpy(&word, data, size < 4 ? size : 4);
-    (void)SearchTimeText(word);
+    (void)timeText(word);
     // Month grid of any year and month; the month mask marks days of it.
     const int year = int(int16_t(word));
     const int month = int8_t(word >> 16);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "link/NxLib.h"
 #include "GuiTestSupport.h"
 #include "output/GlyphFont.h"
 #include "output/MyOpenGLView.h"
@@ -34,7 +35,7 @@ TEST(OsdText, LabelsAlarmTextsAndPlaces)
     EXPECT_EQ(bits.recStatus, 0x0001);  // other channels keep theirs
     EXPECT_EQ(OsdText::takeAlarmText(bits, 0x0004, 2), "  VL");  // video loss stays
     EXPECT_EQ(OsdText::takeAlarmText(bits, 0xFFFF, 16), "");
-    EXPECT_EQ(OsdText::timeText(1704844800u + 8 * 3600 + 5 * 60 + 9), "2024-01-10 08:05:09");
+    EXPECT_EQ(timeText(1704844800u + 8 * 3600 + 5 * 60 + 9), "2024-01-10 08:05:09");
     EXPECT_EQ(OsdText::frameRateText(7), "07F");
 
     float x = 0, y = 0;
