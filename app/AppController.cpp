@@ -17,59 +17,80 @@
 #include "output/AudioOut2.h"
 #include "output/MyOpenGLView.h"
 #include "panels/AudioSetViewController.h"
-#include "panels/CalendarSearchController.h"
 #include "panels/DisplayViewController.h"
-#include "panels/HistorySearchController.h"
 #include "panels/ModalSearchWindow.h"
 #include "panels/PTZViewController.h"
 #include "panels/SearchViewController.h"
-#include "panels/TimeSearchController.h"
+#include "platform/GuiMailbox.h"
 #include "platform/Log.h"
 
-// Carries a link's reports to the controller on the GUI thread. Reports of a
-// link that is no longer current are dropped when they arrive.
+namespace {
+
+// Controller reports that only matter by their newest value.
+enum ControllerReport : uint64_t {
+    kModelGroup = 1,
+    kSearchAlert,
+    kConnectStrOverflow,
+};
+
+}  // namespace
+
+// Carries a link's reports to the controller on the GUI thread through the
+// controller's mailbox. Reports of a link that is no longer current are
+// dropped when they arrive. Search answers wait in order within the
+// mailbox's budget, which the link checks before it hands one over.
 class AppController::LinkReporter : public INetController {
 public:
-    LinkReporter(AppController* ctrl, std::shared_ptr<std::atomic<uint64_t>> epoch)
-        : m_ctrl(ctrl), m_epochSource(std::move(epoch)), m_epoch(m_epochSource->load())
+    LinkReporter(AppController* ctrl, std::shared_ptr<GuiMailbox> box, std::shared_ptr<std::atomic<uint64_t>> epoch)
+        : m_ctrl(ctrl), m_box(std::move(box)), m_epochSource(std::move(epoch)), m_epoch(m_epochSource->load())
     {
     }
     void SetModelGroup(uint32_t group) override
     {
-        post([group](AppController* c) { c->SetModelGroup(group); });
+        m_box->postLatest(key(kModelGroup), wrap([group](AppController* c) { c->SetModelGroup(group); }));
+    }
+    bool hasRoomForAnswer(size_t bytes) const override
+    {
+        return m_box->hasRoom(bytes);
     }
     void SetSearchInfo(int type, int32_t v1, int32_t v2, const uint8_t* data, size_t len) override
     {
         std::vector<uint8_t> copy;
         if (data && len)
             copy.assign(data, data + len);
-        post([type, v1, v2, copy = std::move(copy)](AppController* c) { c->SetSearchInfo(type, v1, v2, copy); });
+        auto job = wrap([type, v1, v2, copy = std::move(copy)](AppController* c) { c->SetSearchInfo(type, v1, v2, copy); });
+        if (!m_box->post(std::move(job), len))
+            vlog("search answer dropped: too many waiting");
     }
     void ShowSearchAlertView() override
     {
-        post([](AppController* c) { c->ShowSearchAlertView(); });
+        m_box->postLatest(key(kSearchAlert), wrap([](AppController* c) { c->ShowSearchAlertView(); }));
     }
     void DisplayConnectStr(const std::string& text, int code, const std::string& text2, int kind) override
     {
-        post([text, code, text2, kind](AppController* c) { c->DisplayConnectStr(text, code, text2, kind); });
+        auto job = wrap([text, code, text2, kind](AppController* c) { c->DisplayConnectStr(text, code, text2, kind); });
+        if (!m_box->post(job))
+            m_box->postLatest(key(kConnectStrOverflow), std::move(job));
     }
 
+    static constexpr GuiMailbox::Budget kAnswerBudget{64, size_t(2) << 20};
+
 private:
+    uint64_t key(ControllerReport kind) const { return m_epoch << 8 | kind; }
+
     template <typename F>
-    void post(F&& fn)
+    std::function<void()> wrap(F fn)
     {
         auto epochSource = m_epochSource;
         uint64_t epoch = m_epoch;
         AppController* ctrl = m_ctrl;
-        QMetaObject::invokeMethod(
-            ctrl,
-            [ctrl, epochSource, epoch, fn = std::forward<F>(fn)]() {
-                if (epochSource->load() == epoch)
-                    fn(ctrl);
-            },
-            Qt::QueuedConnection);
+        return [ctrl, epochSource, epoch, fn = std::move(fn)]() {
+            if (epochSource->load() == epoch)
+                fn(ctrl);
+        };
     }
     AppController* m_ctrl;
+    std::shared_ptr<GuiMailbox> m_box;
     std::shared_ptr<std::atomic<uint64_t>> m_epochSource;
     uint64_t m_epoch;
 };
@@ -81,7 +102,8 @@ AppController::AppController(TitleBar* window, QObject* parent)
       m_waveout(std::make_unique<AudioOut2>()),
       // An unconnected link stands until the first Connect releases it.
       m_link(std::make_unique<CoNetwork>()),
-      m_epoch(std::make_shared<std::atomic<uint64_t>>(1))
+      m_epoch(std::make_shared<std::atomic<uint64_t>>(1)),
+      m_mailbox(std::make_shared<GuiMailbox>(this, LinkReporter::kAnswerBudget))
 {
     quitApplication = [] { QApplication::exit(0); };
     showAlert = [this](const QString& title, const QString& text) {
@@ -137,8 +159,18 @@ AppController::AppController(TitleBar* window, QObject* parent)
 AppController::~AppController()
 {
     vlog("AppController dealloc\n");
+    // Panels in the window may outlive the controller.
+    if (AudioCtrl)
+        AudioCtrl->SetMainController(nullptr);
+    if (DisplayCtrl)
+        DisplayCtrl->SetMainController(nullptr);
+    if (PTZCtrl)
+        PTZCtrl->setMainCtrlPointer(nullptr);
+    if (SearchCtrl)
+        SearchCtrl->setMainCtrlPointer(nullptr);
     m_timerEchoCheck.stop();
     releaseLink();
+    m_mailbox->close();
     if (m_waveout)
         m_waveout->StopThread();
 }
@@ -216,7 +248,7 @@ void AppController::OnButtonDvrConnect()
     // A Disconnect's pending clear must not blank the new link's pictures.
     m_clearTimer.stop();
     m_epoch->fetch_add(1);
-    m_linkController = std::make_unique<LinkReporter>(this, m_epoch);
+    m_linkController = std::make_unique<LinkReporter>(this, m_mailbox, m_epoch);
     link->setAppController(m_linkController.get());
     link->setAudioOutPointer(m_waveout.get());
     link->setQpointerV(m_view->getRingBuffer());
@@ -393,299 +425,4 @@ void AppController::SetModelGroup(uint32_t group)
 {
     if (m_dvrInfo)
         m_dvrInfo->setModelGroup(int(group));
-}
-
-// ---------------------------------------------------------------------------
-// Requests
-
-void AppController::RequestPanTilt(int8_t ch, int32_t cmd, int8_t speed)
-{
-    if (NxNet* nx = recorderLink())
-        nx->RequestPanTilt(ch, cmd, speed);
-}
-
-void AppController::RequestPreset(int8_t ch, int32_t cmd, int8_t preset)
-{
-    if (NxNet* nx = recorderLink())
-        nx->RequestPreset(ch, cmd, preset);
-}
-
-void AppController::RequestLiveCh(int32_t ch)
-{
-    if (NxNet* nx = recorderLink())
-        nx->RequestLiveCh(0, int8_t(ch));
-}
-
-void AppController::RequestSearchInfo(int32_t cmd, int32_t a, int32_t b)
-{
-    if (NxNet* nx = recorderLink())
-        nx->RequestSearchInfo(cmd, a, b);
-}
-
-void AppController::RequestHistory(const uint8_t* record, size_t len)
-{
-    if (NxNet* nx = recorderLink())
-        nx->RequestHistory(record, len);
-}
-
-void AppController::RequestAudio(int8_t ch)
-{
-    if (ch != 0) {
-        vlog("requestAudio %d", ch);
-        if (m_waveout)
-            m_waveout->SetAudioRestart();
-    } else {
-        vlog("requestAudio OFF");
-        if (m_waveout)
-            m_waveout->SetAudioPause();
-    }
-    if (NxNet* nx = recorderLink())
-        nx->RequestAudioCh(ch);
-    if (AudioCtrl)
-        AudioCtrl->SetHighlightButton(ch);
-}
-
-bool AppController::PlaySpeed(int32_t speed)
-{
-    if (NxNet* nx = recorderLink())
-        nx->PlaySpeed(speed);
-    m_view->SetDrawPlayback(speed);
-    return true;
-}
-
-void AppController::ExitLive()
-{
-    if (NxNet* nx = recorderLink())
-        nx->ExitLive();
-}
-
-void AppController::SetIFrameOnly(int8_t flag)
-{
-    if (NxNet* nx = recorderLink())
-        nx->RequestLiveCh(flag ? 1 : 0, 0);
-}
-
-void AppController::SetDrawOsd(int8_t code)
-{
-    m_view->SetDrawOsd(code);
-}
-
-// ---------------------------------------------------------------------------
-// Status line, buttons, panels, searches
-
-void AppController::DisplayConnectStr(const std::string& text, int code, const std::string& text2, int kind)
-{
-    QString line;
-    switch (kind) {
-    case CONNECT_STR_CONNECTED:
-        line = "Connected";
-        break;
-    case CONNECT_STR_LOGIN_FAIL:
-        line = code == 22 ? "NOT MATCH USER" : (code == 21 ? "PASSWORD IS WRONG" : "DVR LOGIN FAIL");
-        break;
-    case CONNECT_STR_DISCONNECTED:
-        line = "Disconnected";
-        break;
-    default: {
-        static const char* const kDots[] = {".", "..", "...", "..."};
-        if (connectCnt < 0 || connectCnt > 3)
-            connectCnt = 0;
-        line = QString("Connect %1 - %2 [Port : %3]%4")
-                   .arg(QString::fromStdString(text2), QString::fromStdString(text))
-                   .arg(code)
-                   .arg(kDots[connectCnt]);
-        if (++connectCnt > 3)
-            connectCnt = 0;
-        break;
-    }
-    }
-    m_window->netStatus()->setText(line);
-}
-
-QString AppController::statusText() const
-{
-    return m_window->netStatus()->text();
-}
-
-void AppController::SetButtonStatus(int status)
-{
-    m_window->btnConnect()->setEnabled(status == 0);
-    // While a site's link exists (retrying after a failure too) the user can
-    // still end it.
-    m_window->btnDisconnect()->setEnabled(status != 0 || hasSiteLink());
-    if (VESKCtrl)
-        VESKCtrl->SetButtonStatus(status != 0 ? 1 : 0);
-}
-
-bool AppController::showPanel(QWidget* w)
-{
-    return TitleBar::setBoxContent(m_window->boxSubMenu(), w);
-}
-
-void AppController::ShowIpsetView()
-{
-    if (m_siteEditorView)
-        showPanel(m_siteEditorView);
-}
-
-void AppController::SetSearchInfo(int type, int32_t v1, int32_t v2, const std::vector<uint8_t>& data)
-{
-    // Answers reach only a search window that is open now.
-    if (_currentSearchView == 1 && TimeSearchCtrl)
-        TimeSearchCtrl->SetSearchInfo(type, v1, v2);
-    else if (_currentSearchView == 2 && HistorySearchCtrl)
-        HistorySearchCtrl->SetSearchInfo(type, v1, v2, data.data(), data.size());
-    else if (_currentSearchView == 3 && CalendarSearchCtrl)
-        CalendarSearchCtrl->SetSearchInfo(type, v1, v2, data.data(), data.size());
-}
-
-void AppController::ShowSearchAlertView()
-{
-    if (showAlert)
-        showAlert("Another user is searching", "Please try again in a few minutes.");
-}
-
-// ---------------------------------------------------------------------------
-// Control bar
-
-// The permission bit of the current link's login; no link counts as none.
-bool AppController::permitted(uint32_t bit)
-{
-    uint32_t mask = m_link ? m_link->_siteInfo().auth_mask : 0;
-    if (mask & bit)
-        return true;
-    if (showAlert)
-        showAlert("Permission denide!!", "Check Authority");
-    return false;
-}
-
-void AppController::ShowDisplayView()
-{
-    if (DisplayCtrl)
-        showPanel(DisplayCtrl);
-}
-
-void AppController::ShowAudioView()
-{
-    if (showDevicePanels())
-        return;
-    if (AudioCtrl)
-        showPanel(AudioCtrl);
-}
-
-void AppController::ShowPTZView()
-{
-    if (showDevicePanels())
-        return;
-    if (permitted(AUTH_PTZ) && PTZCtrl)
-        showPanel(PTZCtrl);
-}
-
-AudioSetViewController* AppController::audioPanel() const
-{
-    return AudioCtrl;
-}
-
-DisplayViewController* AppController::displayPanel() const
-{
-    return DisplayCtrl;
-}
-
-PTZViewController* AppController::ptzPanel() const
-{
-    return PTZCtrl;
-}
-
-void AppController::Capture()
-{
-    m_view->imageFromOpenGLView(m_book.capturePath());
-}
-
-void AppController::OpenFolder()
-{
-    QString chosen = chooseFolder ? chooseFolder(m_book.capturePath()) : QString();
-    if (chosen.isEmpty())
-        return;
-    m_book.setCapturePath(chosen);
-    vlog("%s", chosen.toUtf8().constData());
-}
-
-void AppController::ShowSearchView()
-{
-    if (showDevicePanels())
-        return;
-    if (permitted(AUTH_SEARCH) && SearchCtrl)
-        showPanel(SearchCtrl);
-}
-
-SearchViewController* AppController::playbackPanel() const
-{
-    return SearchCtrl;
-}
-
-TimeSearchController* AppController::timeSearchPanel() const
-{
-    return TimeSearchCtrl;
-}
-
-CalendarSearchController* AppController::calendarSearchPanel() const
-{
-    return CalendarSearchCtrl;
-}
-
-HistorySearchController* AppController::historySearchPanel() const
-{
-    return HistorySearchCtrl;
-}
-
-void AppController::ShowTimeSearchView()
-{
-    _currentSearchView = 1;
-    auto panel = std::make_unique<TimeSearchController>();
-    panel->setMainCtrlPointer(this);
-    TimeSearchCtrl = panel.get();
-    int t = SearchWindow->runSearch(panel.get());
-    TimeSearchCtrl = nullptr;
-    panel.reset();
-    startPlaybackAt(t);
-    vlog("return ok");
-}
-
-void AppController::ShowEventSearchView()
-{
-    _currentSearchView = 2;
-    auto panel = std::make_unique<HistorySearchController>();
-    NxNet* nx = recorderLink();
-    panel->SetCh(int8_t(nx ? nx->_dvrInfo().maxch : 0));
-    panel->setMainCtrlPointer(this);
-    panel->SetModel(m_dvrInfo ? m_dvrInfo->modelGroup() : 0, m_dvrInfo ? m_dvrInfo->modelNum() : 0);
-    HistorySearchCtrl = panel.get();
-    int t = SearchWindow->runSearch(panel.get());
-    vlog("return %d", t);
-    HistorySearchCtrl = nullptr;
-    panel.reset();
-    startPlaybackAt(t);
-}
-
-void AppController::ShowCalendarView()
-{
-    _currentSearchView = 3;
-    auto panel = std::make_unique<CalendarSearchController>();
-    panel->setMainCtrlPointer(this);
-    panel->SetModel(m_dvrInfo ? m_dvrInfo->modelGroup() : 0, m_dvrInfo ? m_dvrInfo->modelNum() : 0);
-    CalendarSearchCtrl = panel.get();
-    int t = SearchWindow->runSearch(panel.get());
-    CalendarSearchCtrl = nullptr;
-    panel.reset();
-    startPlaybackAt(t);
-}
-
-// A search window's answer: playback from that time, nothing for 0.
-void AppController::startPlaybackAt(int32_t t)
-{
-    if (t == 0)
-        return;
-    if (NxNet* nx = recorderLink())
-        nx->RequestSearch(0, t);
-    m_view->SetDrawPlayback(PLAY_NORMAL);
 }

@@ -11,6 +11,10 @@
 #include "app/SiteBook.h"
 #include "link/INetController.h"
 #include "output/IViewController.h"
+#include "panels/IAudioTarget.h"
+#include "panels/IDisplayTarget.h"
+#include "panels/IKeypadTarget.h"
+#include "panels/IPTZTarget.h"
 #include "panels/IPlaybackTarget.h"
 
 class AudioOut2;
@@ -34,6 +38,7 @@ class VorelLumoCtrl2Controller;
 class AudioSetViewController;
 class DisplayViewController;
 class PTZViewController;
+class GuiMailbox;
 
 // The application's central object: the site book, connect and disconnect,
 // the echo watchdog, the status line and the requests the panels send.
@@ -42,7 +47,11 @@ class PTZViewController;
 class AppController : public QObject,
                       public IViewController,
                       public IControlBarTarget,
-                      public IPlaybackTarget {
+                      public IPlaybackTarget,
+                      public IPTZTarget,
+                      public IAudioTarget,
+                      public IDisplayTarget,
+                      public IKeypadTarget {
     Q_OBJECT
 
 public:
@@ -61,7 +70,7 @@ public:
 
     CoNetwork* NetSource() const { return m_link.get(); }
     NxNet* recorderLink() const;
-    CNetwork* deviceLink() const;
+    CNetwork* deviceLink() const override;
     // The second device's keypads, made when first shown.
     VorelLumoCtrlViewController* keypadPanel() const { return LumoCtrl; }
     VorelLumoCtrl2Controller* playbackKeysPanel() const { return LumoCtrl2; }
@@ -71,6 +80,8 @@ public:
     TitleBar* window() const { return m_window; }
     AudioOut2* audioOut() const { return m_waveout.get(); }
     const QString& capturePath() const { return m_book.capturePath(); }
+    QString captureFolder() const override { return m_book.capturePath(); }
+    QString chooseCaptureFolder(const QString& start) override { return chooseFolder ? chooseFolder(start) : QString(); }
 
     // Site book (GUI thread).
     void ReadInfo();
@@ -82,16 +93,16 @@ public:
     void SetModelGroup(uint32_t group);
 
     // Requests forwarded to a recorder link.
-    void RequestPanTilt(int8_t ch, int32_t cmd, int8_t speed);
-    void RequestPreset(int8_t ch, int32_t cmd, int8_t preset);
+    void RequestPanTilt(int8_t ch, int32_t cmd, int8_t speed) override;
+    void RequestPreset(int8_t ch, int32_t cmd, int8_t preset) override;
     void RequestLiveCh(int32_t ch) override;
     void RequestSearchInfo(int32_t cmd, int32_t a, int32_t b) override;
     void RequestHistory(const uint8_t* record, size_t len) override;
     void RequestAudio(int8_t ch) override;
     bool PlaySpeed(int32_t speed) override;
     void ExitLive() override;
-    void SetIFrameOnly(int8_t flag);
-    void SetDrawOsd(int8_t code);
+    void SetIFrameOnly(int8_t flag) override;
+    void SetDrawOsd(int8_t code) override;
 
     // Status line and buttons.
     void DisplayConnectStr(const std::string& text, int code, const std::string& text2, int kind) override;
@@ -169,6 +180,8 @@ private:
     std::unique_ptr<INetController> m_linkController;
     std::unique_ptr<INetView> m_linkView;
     std::shared_ptr<std::atomic<uint64_t>> m_epoch;
+    // Where link reporters leave their reports for the GUI thread.
+    std::shared_ptr<GuiMailbox> m_mailbox;
     std::shared_ptr<dvrList> m_dvrInfo;
     QPointer<QWidget> m_siteEditorView;
     std::unique_ptr<VESKCtrlViewController> VESKCtrl;

@@ -13,6 +13,9 @@ public:
     // and event-log pages the record bytes come along (a copy is the
     // receiver's to make; data is valid only during the call).
     virtual void SetSearchInfo(int type, int32_t v1, int32_t v2, const uint8_t* data, size_t len) = 0;
+    // Whether an answer of this many bytes fits among those still waiting
+    // for the GUI thread; a link holds an answer back while it does not.
+    virtual bool hasRoomForAnswer(size_t bytes) const { return true; }
     virtual void ShowSearchAlertView() = 0;
     // Status line: a text, a code, a second text and the line's kind
     // (while connecting: address, port, "DVR" or "DDNS", kind 0).

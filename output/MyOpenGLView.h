@@ -29,7 +29,7 @@ class QOpenGLContext;
 class QOpenGLFunctions_2_1;
 class ViewSurface;
 class QOpenGLFramebufferObject;
-struct ViewReportBox;
+class GuiMailbox;
 
 // The live video view: one channel over the whole view or 2x2, 3x3 and 4x4
 // layouts, status pictures while connecting or after a failure, and cell
@@ -48,7 +48,9 @@ struct ViewReportBox;
 //
 // A click on a cell of the split view zooms that channel; a click on the
 // zoomed view returns to the split view (MyOpenGLView_Zoom.cpp, with the
-// snapshot). The on-screen display is in MyOpenGLView_Osd.cpp.
+// snapshot). The on-screen display is in MyOpenGLView_Osd.cpp, the link's
+// reports in MyOpenGLView_Link.cpp and the OpenGL side in
+// MyOpenGLView_Draw.cpp.
 class MyOpenGLView : public QWidget, private IFrameUploader {
     Q_OBJECT
 
@@ -212,7 +214,8 @@ private:
     IViewController* _pMain = nullptr;
     CoNetwork* netSource = nullptr;
     std::unique_ptr<RingBuffer> videoQ;
-    std::shared_ptr<ViewReportBox> m_reportBox;
+    // Where link reporters leave their reports for the GUI thread.
+    std::shared_ptr<GuiMailbox> m_mailbox;
     uint64_t m_linkEpoch = 0;
     FrameDrain m_drain;
     GuiDisplayLink displayLink;

@@ -1,6 +1,6 @@
 #include "panels/AudioSetViewController.h"
 
-#include "app/AppController.h"
+#include "panels/IAudioTarget.h"
 #include "panels/CMyButton.h"
 #include "ui_AudioView.h"
 
@@ -16,7 +16,7 @@ AudioSetViewController::AudioSetViewController(QWidget* parent) : QWidget(parent
 
 AudioSetViewController::~AudioSetViewController() = default;
 
-void AudioSetViewController::SetMainController(AppController* main)
+void AudioSetViewController::SetMainController(IAudioTarget* main)
 {
     m_pMainController = main;
 }

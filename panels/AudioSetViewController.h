@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-class AppController;
+class IAudioTarget;
 class CMyButton;
 namespace Ui {
 class AudioView;
@@ -19,7 +19,7 @@ public:
     explicit AudioSetViewController(QWidget* parent = nullptr);
     ~AudioSetViewController() override;
 
-    void SetMainController(AppController* main);
+    void SetMainController(IAudioTarget* main);
 
     void ButtonDownCh1();
     void ButtonDownCh2();
@@ -36,5 +36,5 @@ private:
     void request(int8_t ch);
 
     std::unique_ptr<Ui::AudioView> ui;
-    QPointer<AppController> m_pMainController;  // not owned
+    IAudioTarget* m_pMainController = nullptr;  // not owned
 };

@@ -1,6 +1,6 @@
 #include "panels/DisplayViewController.h"
 
-#include "app/AppController.h"
+#include "panels/IDisplayTarget.h"
 #include "ui_DisplayView.h"
 
 namespace {
@@ -26,7 +26,7 @@ DisplayViewController::DisplayViewController(QWidget* parent)
 
 DisplayViewController::~DisplayViewController() = default;
 
-void DisplayViewController::SetMainController(AppController* main)
+void DisplayViewController::SetMainController(IDisplayTarget* main)
 {
     m_pMainController = main;
 }

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-class AppController;
+class IDisplayTarget;
 namespace Ui {
 class DisplayView;
 }
@@ -19,7 +19,7 @@ public:
     explicit DisplayViewController(QWidget* parent = nullptr);
     ~DisplayViewController() override;
 
-    void SetMainController(AppController* main);
+    void SetMainController(IDisplayTarget* main);
 
     void buttonDownTime();
     void buttonDownEvent();
@@ -33,5 +33,5 @@ private:
     void drawOsd(int8_t code);
 
     std::unique_ptr<Ui::DisplayView> ui;
-    QPointer<AppController> m_pMainController;  // not owned
+    IDisplayTarget* m_pMainController = nullptr;  // not owned
 };

@@ -20,4 +20,7 @@ public:
     virtual void RequestSearchInfo(int32_t cmd, int32_t a, int32_t b) = 0;
     // Event-log request (command 32) with its record.
     virtual void RequestHistory(const uint8_t* record, size_t len) = 0;
+    // No more event-log pages are wanted (the list is full); later pages of
+    // the request are dropped by the link.
+    virtual void EndHistory() {}
 };

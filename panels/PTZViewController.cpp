@@ -1,6 +1,6 @@
 #include "panels/PTZViewController.h"
 
-#include "app/AppController.h"
+#include "panels/IPTZTarget.h"
 #include "link/CNetDef.h"
 #include "output/MyOpenGLView.h"
 #include "panels/CMyButton.h"
@@ -58,7 +58,7 @@ void PTZViewController::connectButtons()
     }
 }
 
-void PTZViewController::setMainCtrlPointer(AppController* main)
+void PTZViewController::setMainCtrlPointer(IPTZTarget* main)
 {
     m_mainControler = main;
 }

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-class AppController;
+class IPTZTarget;
 class CMyButton;
 class MyOpenGLView;
 namespace Ui {
@@ -24,7 +24,7 @@ public:
     explicit PTZViewController(QWidget* parent = nullptr);
     ~PTZViewController() override;
 
-    void setMainCtrlPointer(AppController* main);
+    void setMainCtrlPointer(IPTZTarget* main);
     void setGLViewPointer(MyOpenGLView* view);
 
     // Hold buttons: the sender's state is 1 while held and 0 on release.
@@ -57,7 +57,7 @@ private:
     void panTilt(int8_t ch, int32_t code);
 
     std::unique_ptr<Ui::PTZView> ui;
-    QPointer<AppController> m_mainControler;  // not owned
+    IPTZTarget* m_mainControler = nullptr;  // not owned
     int8_t currentLiveCh = 8;
     int32_t btnDownCount = 0;
     QPointer<MyOpenGLView> pGLView;

@@ -2,7 +2,7 @@
 
 #include <QSettings>
 
-#include "app/AppController.h"
+#include "panels/IKeypadTarget.h"
 #include "link/CNetwork.h"
 #include "output/MyOpenGLView.h"
 #include "platform/Log.h"
@@ -26,7 +26,7 @@ void VorelLumoCtrl2Controller::sendKey(uint8_t code)
 {
     if (!m_pAppCtrl)
         return;
-    if (auto* link = dynamic_cast<CNetwork*>(m_pAppCtrl->NetSource()))
+    if (CNetwork* link = m_pAppCtrl->deviceLink())
         link->SendKeyCommand(code);
 }
 
@@ -41,16 +41,16 @@ void VorelLumoCtrl2Controller::OnButtonCapture()
         return;
     QString folder = m_NSSCapturePath;
     if (folder.isEmpty() && m_pAppCtrl)
-        folder = m_pAppCtrl->capturePath();
+        folder = m_pAppCtrl->captureFolder();
     MainGLView->imageFromOpenGLView(folder);
 }
 
 void VorelLumoCtrl2Controller::OnButtonFolder()
 {
-    if (!m_pAppCtrl || !m_pAppCtrl->chooseFolder)
+    if (!m_pAppCtrl)
         return;
-    QString start = m_NSSCapturePath.isEmpty() ? m_pAppCtrl->capturePath() : m_NSSCapturePath;
-    QString chosen = m_pAppCtrl->chooseFolder(start);
+    QString start = m_NSSCapturePath.isEmpty() ? m_pAppCtrl->captureFolder() : m_NSSCapturePath;
+    QString chosen = m_pAppCtrl->chooseCaptureFolder(start);
     if (chosen.isEmpty())
         return;
     m_NSSCapturePath = chosen;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-class AppController;
+class IKeypadTarget;
 class MyOpenGLView;
 namespace Ui {
 class LumoControl2;
@@ -19,7 +19,7 @@ public:
     explicit VorelLumoCtrl2Controller(QWidget* parent = nullptr);
     ~VorelLumoCtrl2Controller() override;
 
-    void setAppCtrlPointer(AppController* ctrl) { m_pAppCtrl = ctrl; }
+    void setAppCtrlPointer(IKeypadTarget* ctrl) { m_pAppCtrl = ctrl; }
     void setGLView(MyOpenGLView* view) { MainGLView = view; }
 
     void OnButtonREW();
@@ -41,5 +41,5 @@ private:
     std::unique_ptr<Ui::LumoControl2> ui;
     QString m_NSSCapturePath;
     MyOpenGLView* MainGLView = nullptr;
-    AppController* m_pAppCtrl = nullptr;
+    IKeypadTarget* m_pAppCtrl = nullptr;
 };

@@ -1,6 +1,6 @@
 #include "panels/VorelLumoCtrlViewController.h"
 
-#include "app/AppController.h"
+#include "panels/IKeypadTarget.h"
 #include "link/CNetwork.h"
 #include "panels/CMyButton.h"
 #include "platform/Log.h"
@@ -72,10 +72,10 @@ void VorelLumoCtrlViewController::connectKeys()
     }
 }
 
-void VorelLumoCtrlViewController::setAppCtrlPointer(AppController* ctrl)
+void VorelLumoCtrlViewController::setAppCtrlPointer(IKeypadTarget* ctrl)
 {
     m_pAppCtrl = ctrl;
-    CNetwork* link = ctrl ? dynamic_cast<CNetwork*>(ctrl->NetSource()) : nullptr;
+    CNetwork* link = ctrl ? ctrl->deviceLink() : nullptr;
     for (const HeldKey& k : kHeldKeys)
         ((*ui).*k.button)->setPTZInit(link, k.down, k.up);
 }
@@ -84,7 +84,7 @@ void VorelLumoCtrlViewController::sendKey(uint8_t code)
 {
     if (!m_pAppCtrl)
         return;
-    if (auto* link = dynamic_cast<CNetwork*>(m_pAppCtrl->NetSource()))
+    if (CNetwork* link = m_pAppCtrl->deviceLink())
         link->SendKeyCommand(code);
 }
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <memory>
 
-class AppController;
+class IKeypadTarget;
 class QAbstractButton;
 namespace Ui {
 class LumoControl;
@@ -20,7 +20,7 @@ public:
     explicit VorelLumoCtrlViewController(QWidget* parent = nullptr);
     ~VorelLumoCtrlViewController() override;
 
-    void setAppCtrlPointer(AppController* ctrl);
+    void setAppCtrlPointer(IKeypadTarget* ctrl);
 
     void OnButtonNum1();
     void OnButtonNum2();
@@ -45,5 +45,5 @@ private:
     void sendKey(uint8_t code);
 
     std::unique_ptr<Ui::LumoControl> ui;
-    AppController* m_pAppCtrl = nullptr;
+    IKeypadTarget* m_pAppCtrl = nullptr;
 };
