@@ -22,6 +22,7 @@
 #include "panels/PTZViewController.h"
 #include "panels/SearchViewController.h"
 #include "platform/GuiMailbox.h"
+#include "platform/Memory.h"
 #include "platform/Log.h"
 
 namespace {
@@ -210,11 +211,15 @@ void AppController::releaseLink()
 {
     if (!m_link)
         return;
+    if (PTZCtrl)
+        PTZCtrl->linkClosed();
     m_link->StopThread();
     m_link.reset();
     m_linkController.reset();
     m_linkView.reset();
     m_epoch->fetch_add(1);
+    // The link's decoders gave back their large buffers.
+    Memory::releaseFreeMemory();
 }
 
 void AppController::OnButtonDvrConnect()
@@ -267,6 +272,8 @@ void AppController::OnButtonDvrConnect()
     QByteArray id = site->nsStrDVRID().toUtf8();
     link->setNetInfo(char(site->bDDNSUSe()), ip.constData(), ddnsId.constData(), pwd.constData(), site->dvrport(),
                      ddnsIp.constData(), site->ddnsPort(), id.constData(), site->modelNum());
+    if (prepareLink)
+        prepareLink(*link);
     m_link = std::move(link);
     m_link->CreateThread();
     deviceLinkStarted();
@@ -299,6 +306,12 @@ bool AppController::connectInProgress() const
         return true;
     uint32_t s = m_link->state();
     return s == NET_DDNS_CONNECT_REQ || s == NET_DDNS_SERVER_OK || s == NET_DDNS_INFO_OK || s == NET_CONNECT_REQ;
+}
+
+bool AppController::linkConnecting() const
+{
+    uint32_t s = m_link ? m_link->state() : uint32_t(NET_DISCONNECTED);
+    return s == NET_DDNS_CONNECT_REQ || s == NET_CONNECT_REQ;
 }
 
 void AppController::CheckEcho()

@@ -98,6 +98,7 @@ public:
     void RequestLiveCh(int32_t ch) override;
     void RequestSearchInfo(int32_t cmd, int32_t a, int32_t b) override;
     void RequestHistory(const uint8_t* record, size_t len) override;
+    void EndHistory() override;
     void RequestAudio(int8_t ch) override;
     bool PlaySpeed(int32_t speed) override;
     void ExitLive() override;
@@ -147,6 +148,9 @@ public:
 
     // Watchdog period (10 s); tests shorten it.
     void setWatchdogInterval(int ms);
+    // Called with each new site link before its thread starts; tests
+    // shorten its waits.
+    std::function<void(CoNetwork&)> prepareLink;
     // What ending the application does after the book is written.
     std::function<void()> quitApplication;
     // Alerts go through here so tests can see them without a modal run.
@@ -158,6 +162,9 @@ private:
     bool permitted(uint32_t bit);
     void releaseLink();
     bool connectInProgress() const;
+    // The current site link is in a step that sends progress texts (the
+    // DDNS server's or the device's connect).
+    bool linkConnecting() const;
     // Second device (AppController_Device.cpp).
     static std::unique_ptr<CoNetwork> createLink(int siteModel);
     void deviceLinkStarted();
@@ -195,6 +202,7 @@ private:
     QPointer<HistorySearchController> HistorySearchCtrl;
     ModalSearchWindow* SearchWindow = nullptr;
     int8_t _currentSearchView = 0;
+    bool m_searchAlertShown = false;
     void startPlaybackAt(int32_t t);
     QTimer m_timerEchoCheck;
     QTimer m_clearTimer;  // clears the view after a Disconnect

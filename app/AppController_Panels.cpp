@@ -55,6 +55,12 @@ void AppController::RequestHistory(const uint8_t* record, size_t len)
         nx->RequestHistory(record, len);
 }
 
+void AppController::EndHistory()
+{
+    if (NxNet* nx = recorderLink())
+        nx->EndHistory();
+}
+
 void AppController::RequestAudio(int8_t ch)
 {
     if (ch != 0) {
@@ -114,6 +120,11 @@ void AppController::DisplayConnectStr(const std::string& text, int code, const s
         line = "Disconnected";
         break;
     default: {
+        // A progress text is stale once its link has left the step that
+        // sent it (connected, streaming or failed): what the link reported
+        // since stays on the status line.
+        if (hasSiteLink() && !linkConnecting())
+            return;
         static const char* const kDots[] = {".", "..", "...", "..."};
         if (connectCnt < 0 || connectCnt > 3)
             connectCnt = 0;
@@ -168,8 +179,12 @@ void AppController::SetSearchInfo(int type, int32_t v1, int32_t v2, const std::v
 
 void AppController::ShowSearchAlertView()
 {
-    if (showAlert)
-        showAlert("Another user is searching", "Please try again in a few minutes.");
+    // A recorder repeating its refusal gets one alert at a time.
+    if (!showAlert || m_searchAlertShown)
+        return;
+    m_searchAlertShown = true;
+    showAlert("Another user is searching", "Please try again in a few minutes.");
+    m_searchAlertShown = false;
 }
 
 // ---------------------------------------------------------------------------
@@ -289,6 +304,8 @@ void AppController::ShowEventSearchView()
     HistorySearchCtrl = panel.get();
     int t = SearchWindow->runSearch(panel.get());
     vlog("return %d", t);
+    // Pages still coming for this window are not wanted.
+    EndHistory();
     HistorySearchCtrl = nullptr;
     panel.reset();
     startPlaybackAt(t);

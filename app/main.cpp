@@ -3,9 +3,11 @@
 
 #include "app/AppController.h"
 #include "app/TitleBar.h"
+#include "platform/Memory.h"
 
 int main(int argc, char** argv)
 {
+    Memory::configureAllocator();
     QSurfaceFormat format;
     format.setProfile(QSurfaceFormat::CompatibilityProfile);
     format.setVersion(2, 1);

@@ -119,18 +119,7 @@ void CFFmpeg::release()
 int CFFmpeg::InitDecoder(unsigned kind)
 {
     release();
-    const AVCodec* codec = avcodec_find_decoder(kind == 2 ? AV_CODEC_ID_H264 : AV_CODEC_ID_MPEG4);
-    _pCodecCtx = codec ? avcodec_alloc_context3(codec) : nullptr;
-    if (_pCodecCtx) {
-        _pCodecCtx->width = kMaxWidth;
-        _pCodecCtx->height = kMaxHeight;
-        _pCodecCtx->workaround_bugs = FF_BUG_AUTODETECT;
-        _pCodecCtx->error_concealment = FF_EC_GUESS_MVS | FF_EC_DEBLOCK;
-        _pCodecCtx->pix_fmt = AV_PIX_FMT_YUV420P;
-        _pCodecCtx->thread_count = 1;  // one picture out per frame in, no frame delay
-        _pCodecCtx->max_pixels = kLibraryMaxPixels;
-    }
-    if (!_pCodecCtx || avcodec_open2(_pCodecCtx, codec, nullptr) < 0) {
+    if (!openCodec(kind == 2 ? AV_CODEC_ID_H264 : AV_CODEC_ID_MPEG4)) {
         release();
         vlog("avcodec_open fail");
         return -1;
@@ -143,6 +132,40 @@ int CFFmpeg::InitDecoder(unsigned kind)
         return -1;
     }
     return 0;
+}
+
+bool CFFmpeg::openCodec(int codecId)
+{
+    const AVCodec* codec = avcodec_find_decoder(AVCodecID(codecId));
+    _pCodecCtx = codec ? avcodec_alloc_context3(codec) : nullptr;
+    if (!_pCodecCtx)
+        return false;
+    _pCodecCtx->width = kMaxWidth;
+    _pCodecCtx->height = kMaxHeight;
+    _pCodecCtx->workaround_bugs = FF_BUG_AUTODETECT;
+    _pCodecCtx->error_concealment = FF_EC_GUESS_MVS | FF_EC_DEBLOCK;
+    _pCodecCtx->pix_fmt = AV_PIX_FMT_YUV420P;
+    _pCodecCtx->thread_count = 1;  // one picture out per frame in, no frame delay
+    _pCodecCtx->max_pixels = kLibraryMaxPixels;
+    return avcodec_open2(_pCodecCtx, codec, nullptr) >= 0;
+}
+
+// A flush would keep the parameter sets of earlier frames, so the codec
+// context is made anew; the buffers and the converter stay.
+void CFFmpeg::ResetStream()
+{
+    if (!_pCodecCtx)
+        return;
+    const int id = _pCodecCtx->codec_id;
+    avcodec_free_context(&_pCodecCtx);
+    if (!openCodec(id)) {
+        release();
+        vlog("avcodec_open fail");
+        return;
+    }
+    av_frame_unref(_pFrameDec);
+    av_frame_unref(_pFrameRecv);
+    _cur_w = _cur_h = 0;
 }
 
 // The decoder's own BGRA buffer, for pictures that do not go to the caller's

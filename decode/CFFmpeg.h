@@ -51,6 +51,9 @@ public:
     // 0 when ready, -1 on failure. Kind 2 is H.264, any other MPEG-4 Part 2.
     int InitDecoder(unsigned kind) override;
     bool Decode(tagNxPacket* pk) override;
+    // Back to the state InitDecoder left, as for a new stream, keeping the
+    // buffers: no parameter sets, reference pictures or picture size.
+    void ResetStream();
     // Second attempt after Decode gave no picture: a canned slice when the
     // frame carries its own parameter sets, and deinterlacing for 480/576.
     bool DecodeDummy(tagNxPacket* pk);
@@ -82,6 +85,7 @@ private:
     bool ensureConverter(int format);
     bool ensureBuffer();
     void release();
+    bool openCodec(int codecId);
 
     AVCodecContext* _pCodecCtx = nullptr;
     AVFrame* _pFrameDec = nullptr;  // last picture of the current call

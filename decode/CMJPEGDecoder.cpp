@@ -16,11 +16,6 @@ bool endsPicture(uint8_t code)
     return code >= 0xF8 && code <= 0xFD;
 }
 
-inline uint8_t clampColour(int v)
-{
-    return uint8_t(v > 255 ? 255 : (v < 0 ? 1 : v));
-}
-
 }  // namespace
 
 // The largest picture fits the planar and BGRA buffers and a video slot.
@@ -208,15 +203,6 @@ bool CMJPEGDecoder::decodeMacroblock(uint32_t slice, uint32_t row, uint32_t addr
     return true;
 }
 
-void CMJPEGDecoder::write_rec_frame(uint8_t* plane, int x, int y, const int16_t* block, int planeWidth)
-{
-    for (int r = 0; r < 8; ++r) {
-        uint8_t* dst = plane + size_t(y + r) * size_t(planeWidth) + size_t(x);
-        for (int c = 0; c < 8; ++c)
-            dst[c] = uint8_t(block[r * 8 + c]);
-    }
-}
-
 // ---------------------------------------------------------------------------
 // Bit reader
 
@@ -264,31 +250,4 @@ unsigned CMJPEGDecoder::getbits(int n)
     const unsigned v = showbits(n);
     flushbits(n);
     return v;
-}
-
-// ---------------------------------------------------------------------------
-// Colour conversion
-
-void CMJPEGDecoder::YUV411TORGB32(uint8_t* out, const uint8_t* yuv, int width, int height)
-{
-    const int cw = width / 2;
-    const uint8_t* yp = yuv;
-    const uint8_t* cbp = yuv + size_t(width) * height;
-    const uint8_t* crp = cbp + size_t(cw) * (height / 2);
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* yr = yp + size_t(y) * width;
-        const uint8_t* cbr = cbp + size_t(y / 2) * cw;
-        const uint8_t* crr = crp + size_t(y / 2) * cw;
-        uint8_t* o = out + size_t(y) * width * 4;
-        for (int x = 0; x < width; ++x) {
-            const int l = 1024 * yr[x];
-            const int u = cbr[x / 2] - 128;
-            const int v = crr[x / 2] - 128;
-            o[0] = clampColour((l + 1815 * u) >> 10);
-            o[1] = clampColour((l - 352 * u - 731 * v) >> 10);
-            o[2] = clampColour((l + 1436 * v) >> 10);
-            o[3] = 0;
-            o += 4;
-        }
-    }
 }

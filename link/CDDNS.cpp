@@ -84,8 +84,9 @@ bool CDDNS::frameComplete(const uint8_t* data, int len)
         return true;  // not a command frame: nothing more to wait for
     if (len < 12)
         return false;
+    // Either tail ends a frame of either head, as the recorder's frames do.
     const uint8_t* tail = data + len - 4;
-    return v2 ? std::memcmp(tail, "NEND", 4) == 0 : (tail[0] == 0 && tail[1] == 0 && tail[2] == 1 && tail[3] == 0xB4);
+    return std::memcmp(tail, "NEND", 4) == 0 || (tail[0] == 0 && tail[1] == 0 && tail[2] == 1 && tail[3] == 0xB4);
 }
 
 int CDDNS::buildRequest(uint8_t* out, size_t cap) const
@@ -296,15 +297,17 @@ bool CDDNS::LoginToDDns()
     }
     vlog("DDns Login Request\r");
 
-    // The answer, joined if it comes in pieces: waits of answerWaitMs, and
-    // no new wait once answerGiveUpMs have passed.
+    // The answer, joined if it comes in pieces, within one wall-clock
+    // deadline that new bytes do not extend: the end of the wait of
+    // answerWaitMs in which answerGiveUpMs pass (the second wait, 10 s).
     std::vector<uint8_t> answer(kAnswerMax);
     int n = 0;
-    auto start = Clock::now();
+    const auto start = Clock::now();
+    const int waits = std::max(1, (timing.answerGiveUpMs + timing.answerWaitMs - 1) / std::max(1, timing.answerWaitMs));
+    const int64_t deadlineMs = int64_t(waits) * timing.answerWaitMs;
     while (n < kAnswerMax && !frameComplete(answer.data(), n)) {
         int ready = 0;
-        auto waitStart = Clock::now();
-        while (ready == 0 && !stopRequested() && msSince(waitStart) < timing.answerWaitMs) {
+        while (ready == 0 && !stopRequested() && msSince(start) < deadlineMs) {
             pollfd pfd{m_sockDDns, POLLIN, 0};
             ready = ::poll(&pfd, 1, kSliceMs);
             if (ready < 0 && errno == EINTR)
@@ -319,11 +322,8 @@ bool CDDNS::LoginToDDns()
             return false;
         }
         if (ready == 0) {
-            if (msSince(start) >= timing.answerGiveUpMs) {
-                vlog("ddns login timeout");
-                return false;
-            }
-            continue;
+            vlog("ddns login timeout");
+            return false;
         }
         vlog("ISSET-LOGIN\r");
         ssize_t got = ::recv(m_sockDDns, answer.data() + n, size_t(kAnswerMax - n), 0);

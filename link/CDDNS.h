@@ -26,7 +26,8 @@ public:
         int connectWaits = 15;
         int greetingMs = 5000;     // for the whole greeting
         int answerWaitMs = 5000;   // each wait for the answer
-        int answerGiveUpMs = 6000; // no new wait once this much has passed
+        int answerGiveUpMs = 6000; // no new wait once this much has passed;
+                                   // the answer's whole deadline ends that wait
     };
 
     CDDNS() = default;

@@ -10,8 +10,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
 
+#include "link/INetController.h"
+#include "link/INetView.h"
 #include "link/md5.h"
 #include "platform/Log.h"
 
@@ -140,17 +143,32 @@ void CNetwork::buildLogin(uint8_t out[76]) const
 // ---------------------------------------------------------------------------
 // Worker thread
 
+void CNetwork::setNetStatus(int status, const std::string& info)
+{
+    m_dwState = uint32_t(status);
+    if (m_pView)
+        m_pView->setNetStatus(status, info);
+}
+
+bool CNetwork::advanceState(uint32_t from, uint32_t to)
+{
+    if (!m_dwState.compare_exchange_strong(from, to))
+        return false;
+    if (m_pView)
+        m_pView->setNetStatus(int(to), std::string());
+    return true;
+}
+
 bool CNetwork::runDDNS()
 {
-    m_dwState = NET_DDNS_CONNECT_REQ;
+    setNetStatus(NET_DDNS_CONNECT_REQ, m_DDNS.ddnsIp());
     if (!m_DDNS.ConnectToDDns(_pMain)) {
-        uint32_t expected = NET_DDNS_CONNECT_REQ;
-        m_dwState.compare_exchange_strong(expected, NET_DDNS_SERVER_FAIL);
+        advanceState(NET_DDNS_CONNECT_REQ, NET_DDNS_SERVER_FAIL);
         return false;
     }
-    m_dwState = NET_DDNS_SERVER_OK;
+    setNetStatus(NET_DDNS_SERVER_OK);
     if (!m_DDNS.LoginToDDns()) {
-        m_dwState = NET_DDNS_INFO_FAIL;
+        setNetStatus(NET_DDNS_INFO_FAIL);
         return false;
     }
     {
@@ -161,9 +179,53 @@ bool CNetwork::runDDNS()
         _site.dvrPort = m_DDNS.dvrPort();
     }
     m_bConnectDDns = true;
-    m_dwState = NET_DDNS_INFO_OK;
+    setNetStatus(NET_DDNS_INFO_OK);
     m_lastData = Clock::now();
     return true;
+}
+
+void CNetwork::connectionLost(const char* why)
+{
+    vlog("%s", why);
+    closeSocket();
+    m_bConnectDDns = false;
+    bIsFirstVideoData = false;  // the new connection's first picture is reported again
+    // A frame cut off by the loss is not glued to the next connection's.
+    resetScanner();
+    m_retryAt = m_lastData + reconnectAfter;
+    setNetStatus(NET_CONNECT_FAIL);
+}
+
+// Until the silence rule's time has passed since the last data, in slices
+// that watch the stop flag.
+void CNetwork::waitForRetry()
+{
+    while (!stopRequested() && Clock::now() < m_retryAt)
+        std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
+}
+
+void CNetwork::readSocket()
+{
+    pollfd pfd{hClientSocket, POLLIN, 0};
+    int r = ::poll(&pfd, 1, 1);
+    if (r < 0 && errno != EINTR) {
+        vlog("SELECT ERROR\n");
+        connectionLost("connection lost (poll)");
+        return;
+    }
+    if (r > 0) {
+        ssize_t got = ::recv(hClientSocket, m_readbuf.get(), kReadBufSize, 0);
+        m_readbytes = got > 0 ? int(got) : 0;
+        if (got > 0) {
+            ProcessNet();
+            m_lastData = Clock::now();
+        } else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            // A closed connection is noticed at once, not after the silence.
+            connectionLost(got == 0 ? "connection closed by the device" : "connection lost (recv)");
+            return;
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void CNetwork::ThreadHandler()
@@ -171,54 +233,44 @@ void CNetwork::ThreadHandler()
     vlog("Lumo NETWORK THREAD START\n");
     m_bIsThreadExitSuccess = false;
     m_lastData = Clock::now();
+    m_retryAt = m_lastData;
     if (stopRequested())
         vlog("THREAD EXIT OK\n");
     while (!stopRequested()) {
+        if (!m_bConnect)
+            waitForRetry();
+        if (stopRequested())
+            break;
         if (_siteInfo().bUseDDNS && !m_bConnectDDns && !runDDNS())
             break;
         if (!m_bConnect) {
             vlog("CONNECT DVR\n");
-            m_dwState = NET_CONNECT_REQ;
+            setNetStatus(NET_CONNECT_REQ);
             if (!ConnectDVR()) {
                 vlog("CONNECT DVR FAIL\n");
-                uint32_t expected = NET_CONNECT_REQ;
-                m_dwState.compare_exchange_strong(expected, NET_CONNECT_FAIL);
+                advanceState(NET_CONNECT_REQ, NET_CONNECT_FAIL);
                 break;
             }
             vlog("CONNECT DVR OK\n");
             m_bConnect = true;
-            m_dwState = NET_CONNECT_OK;
+            setNetStatus(NET_CONNECT_OK);
             if (!LoginDVR()) {
-                if (m_dwState != NET_MAX_USER)
-                    m_dwState = NET_LOGIN_FAIL;
+                if (m_dwState == NET_MAX_USER)
+                    setNetStatus(NET_MAX_USER);
+                else
+                    setNetStatus(NET_LOGIN_FAIL);
                 break;
             }
             // Leftovers of the login read may already have brought a picture.
-            uint32_t expected = NET_CONNECT_OK;
-            m_dwState.compare_exchange_strong(expected, NET_LOGIN_OK);
+            advanceState(NET_CONNECT_OK, NET_LOGIN_OK);
             m_lastData = Clock::now();
         }
         if (Clock::now() - m_lastData > reconnectAfter && m_bConnect && hClientSocket >= 0) {
-            closeSocket();
-            m_bConnectDDns = false;
-            bIsFirstVideoData = false;  // the new connection's first picture is reported again
-            vlog("RECONNECT START\n");
-        } else {
-            pollfd pfd{hClientSocket, POLLIN, 0};
-            int r = ::poll(&pfd, 1, 1);
-            if (r < 0 && errno != EINTR) {
-                vlog("SELECT ERROR\n");
-                break;
-            }
-            if (r > 0) {
-                ssize_t got = ::recv(hClientSocket, m_readbuf.get(), kReadBufSize, 0);
-                m_readbytes = got > 0 ? int(got) : 0;
-                if (got > 0) {
-                    ProcessNet();
-                    m_lastData = Clock::now();
-                }
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            connectionLost("RECONNECT START\n");
+            // The silence already lasted its time: try again at once.
+            m_retryAt = Clock::now();
+        } else if (hClientSocket >= 0) {
+            readSocket();
         }
         if (stopRequested()) {
             vlog("THREAD EXIT OK\n");
@@ -265,8 +317,17 @@ bool CNetwork::ConnectDVR()
     sa.sin_family = AF_INET;
     sa.sin_port = htons(uint16_t(site.dvrPort));
     sa.sin_addr = addr;
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &addr, text, sizeof text);
+    const std::string addrText = text;
+    // The status line follows the connect, also when it needs no wait.
+    auto progress = [&] {
+        if (_pMain)
+            _pMain->DisplayConnectStr(addrText, site.dvrPort, "DVR", 0);
+    };
     if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
         vlog("RET = 0");
+        progress();
         return true;
     }
     if (errno != EINPROGRESS && errno != EAGAIN) {
@@ -274,6 +335,7 @@ bool CNetwork::ConnectDVR()
         return false;
     }
     for (int left = 14;; --left) {
+        progress();
         int ready = 0;
         auto start = Clock::now();
         while (ready == 0 && !stopRequested() && Clock::now() - start < std::chrono::milliseconds(500)) {

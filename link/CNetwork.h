@@ -100,6 +100,15 @@ private:
     using Clock = std::chrono::steady_clock;
 
     bool sendMessage(const uint8_t* msg, size_t len);
+    // Link state, held and reported to the view as the recorder link does.
+    void setNetStatus(int status, const std::string& info = std::string());
+    // Moves from one state to the next only if the state is still from.
+    bool advanceState(uint32_t from, uint32_t to);
+    // The connection broke or went silent: tell the view at once, close,
+    // and try again once the silence rule's time has passed.
+    void connectionLost(const char* why);
+    void readSocket();
+    void waitForRetry();
     void scanByte(uint8_t b);
     void putCommandByte(uint8_t b);
     void deliverVideoFrame();
@@ -142,4 +151,5 @@ private:
     // Key sends (GUI thread) and the worker's close share the socket.
     std::mutex m_sockLock;
     Clock::time_point m_lastData;
+    Clock::time_point m_retryAt;  // no reconnect before this after a loss
 };

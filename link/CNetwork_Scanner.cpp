@@ -105,9 +105,10 @@ void CNetwork::ProcessNet()
     parseReceived(m_readbuf.get(), m_readbytes);
 }
 
+// A stop ends the scan at once, however much of the read is left.
 void CNetwork::parseReceived(const uint8_t* data, int n)
 {
-    for (int i = 0; i < n; ++i)
+    for (int i = 0; i < n && !stopRequested(); ++i)
         scanByte(data[i]);
 }
 
@@ -275,6 +276,7 @@ void CNetwork::ProcessCommand(const uint8_t* msg, uint32_t size)
         m_moveOffsetX = int8_t(msg[20]);
         m_moveOffsetY = int8_t(msg[21]);
         m_VideoStd = msg[22] == 1 ? 568 : 460;
+        // The view keeps only the newest values of a flood.
         if (m_pView)
             m_pView->setNetMouseInfo(version, m_moveOffsetX, m_moveOffsetY, m_VideoStd);
         break;
@@ -293,7 +295,7 @@ void CNetwork::ProcessCommand(const uint8_t* msg, uint32_t size)
 void CNetwork::deliverVideoFrame()
 {
     if (!bIsFirstVideoData) {
-        m_dwState = NET_STREAMING;
+        setNetStatus(NET_STREAMING);
         bIsFirstVideoData = true;
     }
     // The frame is its start code and payload; the stored bytes of the start

@@ -114,6 +114,7 @@ void NxNet::resetForTest()
     m_cmddata_send_ok_count = 0;
     m_cmddata_send_req_count = 0;
     m_pendingDiscontinuity = false;
+    m_historyOpen = false;
     bIsFirstVideoData = false;
     _pk = tagNxPacket{};
     deleteADecoder();
@@ -246,6 +247,9 @@ bool NxNet::ConnectDVR()
     int flags = fcntl(fd, F_GETFL, 0);
     fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+        // The status line follows the connect, also when it needs no wait.
+        if (_pMain)
+            _pMain->DisplayConnectStr(addrText, site.dvrPort, "DVR", 0);
         m_bConnect = true;
         setNetStatus(NET_CONNECT_OK);
         return true;

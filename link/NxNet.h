@@ -80,6 +80,12 @@ public:
     void RequestSearchInfo(int32_t cmd, int32_t a, int32_t b);
     // Event-log request record (command 32), 16 bytes.
     void RequestHistory(const uint8_t* record, size_t len);
+    // No more pages of the event-log request are wanted.
+    void EndHistory();
+    bool historyOpen() const { return m_historyOpen.load(); }
+    // Longest a search answer waits for room among those not yet taken by
+    // the GUI thread before it is dropped; tests shorten it.
+    std::chrono::milliseconds answerWait{5000};
     void RequestSearch(int32_t unused, int32_t startTime);
     bool ExitLive();
     bool PlaySpeed(int32_t speed);
@@ -180,6 +186,11 @@ private:
     void sendSeek();
     void WriteToSendQHandler(int cmd, const uint8_t* payload, size_t len);
     void setNetStatus(int status, const std::string& info = std::string());
+    // Hands a search answer to the controller once there is room for it;
+    // false when it was dropped (stop, or no room in time).
+    bool reportSearch(int type, int32_t v1, int32_t v2, const uint8_t* data, size_t len);
+    void onHistoryPage(const uint8_t* p, int len);
+    std::atomic<bool> m_historyOpen{false};
     bool connected() const { return m_bConnect.load(); }
     void failConnection(const char* why);
     void failConnectionQuietly();

@@ -362,8 +362,7 @@ void NxNet::exe_cmd_fromServer(int cmd, int len)
     case 16: {
         vlog("COMMAND_SEARCH_INFO_FAIL");
         NetSearchInfo s = searchInfo();
-        if (_pMain)
-            _pMain->SetSearchInfo(SEARCH_INFO_FAIL, int32_t(s.hdd_start_time), int32_t(s.hdd_end_time), nullptr, 0);
+        reportSearch(SEARCH_INFO_FAIL, int32_t(s.hdd_start_time), int32_t(s.hdd_end_time), nullptr, 0);
         break;
     }
     case 17:
@@ -377,16 +376,13 @@ void NxNet::exe_cmd_fromServer(int cmd, int len)
                 _searchInfo.hdd_end_time = end;
             }
             vlog("start %d end %d", int(start), int(end));
-            if (_pMain)
-                _pMain->SetSearchInfo(start && end ? SEARCH_INFO_RANGE : SEARCH_INFO_FAIL, int32_t(start),
-                                      int32_t(end), nullptr, 0);
+            reportSearch(start && end ? SEARCH_INFO_RANGE : SEARCH_INFO_FAIL, int32_t(start), int32_t(end), nullptr, 0);
         }
         break;
     case 18:
         if (need(8)) {
             vlog("COMMAND_SEARCH_INFO_MONTH");
-            if (_pMain)
-                _pMain->SetSearchInfo(SEARCH_INFO_MONTH, int32_t(le32(p + 4)), int32_t(le32(p)), nullptr, 0);
+            reportSearch(SEARCH_INFO_MONTH, int32_t(le32(p + 4)), int32_t(le32(p)), nullptr, 0);
         }
         break;
     case 19:
@@ -396,12 +392,10 @@ void NxNet::exe_cmd_fromServer(int cmd, int len)
             tm_t tm{};
             to_tm(t, &tm);
             vlog("DAY %d/%d/%d %d:%d:%d", tm.year, tm.mon, tm.mday, tm.hour, tm.min, tm.sec);
-            if (_pMain) {
-                if (t != 0)
-                    _pMain->SetSearchInfo(SEARCH_INFO_DAY, int32_t(le32(p + 4)), 0, p + 8, size_t(len - 8));
-                else
-                    _pMain->SetSearchInfo(SEARCH_INFO_FAIL, 0, 0, nullptr, 0);
-            }
+            if (t != 0)
+                reportSearch(SEARCH_INFO_DAY, int32_t(le32(p + 4)), 0, p + 8, size_t(len - 8));
+            else
+                reportSearch(SEARCH_INFO_FAIL, 0, 0, nullptr, 0);
         }
         break;
     case 20:
@@ -424,8 +418,7 @@ void NxNet::exe_cmd_fromServer(int cmd, int len)
         break;
     }
     case 33:
-        if (_pMain)
-            _pMain->SetSearchInfo(SEARCH_INFO_HISTORY, 0, 0, p, size_t(len));
+        onHistoryPage(p, len);
         break;
     case 73:
         if (_dvr.nw_ver >= 7 && need(8))
@@ -435,6 +428,37 @@ void NxNet::exe_cmd_fromServer(int cmd, int len)
         vlog("Unknown recv command %d\r\n", cmd);
         break;
     }
+}
+
+bool NxNet::reportSearch(int type, int32_t v1, int32_t v2, const uint8_t* data, size_t len)
+{
+    if (!_pMain)
+        return false;
+    // The worker holds the answer back (and reads nothing more) while the
+    // GUI thread has too many waiting; a stop or a stuck GUI drops it.
+    auto deadline = std::chrono::steady_clock::now() + answerWait;
+    while (!_pMain->hasRoomForAnswer(len)) {
+        if (stopRequested() || std::chrono::steady_clock::now() >= deadline) {
+            vlog("search answer dropped (type %d)", type);
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    _pMain->SetSearchInfo(type, v1, v2, data, len);
+    return true;
+}
+
+// Event-log pages are taken only while a request is open: from the request
+// to its last page (any status but "more follow"), or EndHistory.
+void NxNet::onHistoryPage(const uint8_t* p, int len)
+{
+    if (!m_historyOpen) {
+        vlog("event-log page without a request dropped");
+        return;
+    }
+    if (len < 4 || le32(p) != 2)
+        m_historyOpen = false;
+    reportSearch(SEARCH_INFO_HISTORY, 0, 0, p, size_t(std::max(len, 0)));
 }
 
 // A refused or failed login ends the session; the watchdog starts a new one.

@@ -111,6 +111,11 @@ void NxNet::parseReceived(const uint8_t* data, int n)
     _recvedSize = n;
     _readOffset = 0;
     while (n - _readOffset >= _neededSize) {
+        // A stop ends the parse between steps, however much is left.
+        if (stopRequested()) {
+            _readOffset = n;
+            break;
+        }
         int consumed = 0;
         switch (_eNetMode) {
         case 0: consumed = proc_find_header(); break;

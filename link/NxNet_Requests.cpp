@@ -145,7 +145,14 @@ void NxNet::RequestHistory(const uint8_t* record, size_t len)
 {
     if (!connected())
         return;
+    // Pages are taken from now until the last one, a failure or EndHistory.
+    m_historyOpen = true;
     SendCmdToServer(32, record, len);
+}
+
+void NxNet::EndHistory()
+{
+    m_historyOpen = false;
 }
 
 void NxNet::RequestSearch(int32_t, int32_t startTime)

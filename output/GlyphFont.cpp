@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QOpenGLFunctions_2_1>
 #include <QPainter>
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 
@@ -138,7 +139,17 @@ GlyphBitmap GlyphFont::pack(const QImage& image)
     return g;
 }
 
-bool GlyphFont::makeGLDisplayListFirst(QOpenGLFunctions_2_1* gl, uint16_t first, int count, unsigned base) const
+int GlyphSetSize::textWidth(const std::vector<uint16_t>& codes, uint16_t first) const
+{
+    int w = 0;
+    for (uint16_t c : codes)
+        if (c >= first && size_t(c - first) < advance.size())
+            w += advance[c - first];
+    return w;
+}
+
+bool GlyphFont::makeGLDisplayListFirst(QOpenGLFunctions_2_1* gl, uint16_t first, int count, unsigned base,
+                                       GlyphSetSize* size) const
 {
     if (!gl || count <= 0 || !base)
         return false;
@@ -156,11 +167,19 @@ bool GlyphFont::makeGLDisplayListFirst(QOpenGLFunctions_2_1* gl, uint16_t first,
     gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
     gl->glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     bool ok = true;
+    GlyphSetSize made;
+    made.advance.assign(size_t(count), 0);
     for (int i = 0; i < count && ok; ++i) {
         const GlyphBitmap g = glyph(char16_t(first + i));
         if (!g.empty())
             ok = makeDisplayList(gl, base + unsigned(i), g);
+        if (ok && !g.empty()) {
+            made.advance[size_t(i)] = g.w;
+            made.height = std::max(made.height, g.h);
+        }
     }
+    if (size)
+        *size = ok ? std::move(made) : GlyphSetSize();
     gl->glPopClientAttrib();
     return ok;
 }

@@ -19,6 +19,16 @@ struct GlyphBitmap {
     bool bit(int x, int yFromBottom) const;
 };
 
+// Pixel extents of a compiled glyph set: each list's advance by list offset
+// (0 where no list was made) and the glyphs' height.
+struct GlyphSetSize {
+    std::vector<int> advance;
+    int height = 0;
+
+    // Width the lists draw a text in, its codes (listCodes) counted from first.
+    int textWidth(const std::vector<uint16_t>& codes, uint16_t first) const;
+};
+
 // Bitmap glyphs of one font for display lists: one list per character code,
 // each a glBitmap with origin (0, 0) that advances the raster position by the
 // character's width. The lists draw in the colour current when the raster
@@ -40,8 +50,10 @@ public:
 
     // Compiles lists base + (c - first) for the codes first .. first+count-1;
     // a character without extent gets no list. False when a list is being
-    // compiled already or a bitmap could not be made.
-    bool makeGLDisplayListFirst(QOpenGLFunctions_2_1* gl, uint16_t first, int count, unsigned base) const;
+    // compiled already or a bitmap could not be made. size, when given,
+    // receives the extents of the lists made.
+    bool makeGLDisplayListFirst(QOpenGLFunctions_2_1* gl, uint16_t first, int count, unsigned base,
+                                GlyphSetSize* size = nullptr) const;
     static bool makeDisplayList(QOpenGLFunctions_2_1* gl, unsigned list, const GlyphBitmap& glyph);
 
     // Packs an image drawn light on black: a pixel whose red is at least

@@ -16,6 +16,7 @@
 
 #include "link/INetView.h"
 #include "output/FrameDrain.h"
+#include "output/GlyphFont.h"
 #include "output/OsdText.h"
 #include "output/RingBuffer.h"
 #include "output/StatusTable.h"
@@ -188,13 +189,19 @@ private:
     unsigned glyphListBase(int fontIndex) const;
     // Pixel size of the glyph set of a font index.
     static int glyphPixels(int fontIndex);
+    // Extents of the glyph set of a font index, as built.
+    const GlyphSetSize& glyphSize(int fontIndex) const;
     void takeOsdFrame(int ch);
     void drawOsd(int ch);
     // The text of the cells drawn by this repaint, from the cached layer.
     void paintOsdLayer(int side);
     std::string osdKey(int ch) const;
     void releaseOsdLayer();
-    bool placeItem(OsdText::Item item);
+    // Raster position of an item of channel ch whose text is textWidth
+    // pixels wide, moved inside the channel's cell of the text layer.
+    bool itemPlace(OsdText::Item item, int ch, int textWidth, float* x, float* y) const;
+    // Draws the text at the item's place in its colour.
+    void printItem(OsdText::Item item, const std::vector<uint16_t>& codes);
     void glPrint(const std::vector<uint16_t>& codes, int fontIndex);
     void drawTime();
     void drawVideoType();
@@ -257,6 +264,7 @@ private:
     unsigned _baseFont9 = 0;
     unsigned _baseFont16 = 0;
     unsigned _baseFont1 = 0;
+    GlyphSetSize m_glyphSize[4];  // by font index - 1
     int _Fontindex = 0;
     int _ch = 0;
     bool _drawOsdTime = true;

@@ -36,13 +36,15 @@ void MyOpenGLView::buildFont()
                                               {glyphPixels(3), &_baseFont16},
                                               {glyphPixels(4), &_baseFont1}};
     const qreal scale = std::max<qreal>(1.0, devicePixelRatioF());  // of the widget window
-    for (auto [pixels, base] : sets) {
+    for (int i = 0; i < 4; ++i) {
+        auto [pixels, base] = sets[i];
         *base = m_gl->glGenLists(kGlyphCount);
         QFont font;
         bool haveFont = GlyphFont::boldSans(int(std::lround(pixels * scale)), &font);
         if (!haveFont)
             vlog("font is nil\n");
-        if (!haveFont || !GlyphFont(font).makeGLDisplayListFirst(m_gl, kGlyphFirst, kGlyphCount, *base))
+        if (!haveFont ||
+            !GlyphFont(font).makeGLDisplayListFirst(m_gl, kGlyphFirst, kGlyphCount, *base, &m_glyphSize[i]))
             vlog("Didn't make display list\n");
     }
 }
@@ -54,6 +56,8 @@ void MyOpenGLView::KillFont()
             m_gl->glDeleteLists(*base, kGlyphCount);
         *base = 0;
     }
+    for (GlyphSetSize& size : m_glyphSize)
+        size = GlyphSetSize();
 }
 
 int MyOpenGLView::glyphPixels(int fontIndex)
@@ -64,6 +68,11 @@ int MyOpenGLView::glyphPixels(int fontIndex)
     case 4: return 30;
     default: return 15;
     }
+}
+
+const GlyphSetSize& MyOpenGLView::glyphSize(int fontIndex) const
+{
+    return m_glyphSize[fontIndex >= 1 && fontIndex <= 4 ? fontIndex - 1 : 1];
 }
 
 unsigned MyOpenGLView::glyphListBase(int fontIndex) const
@@ -236,7 +245,7 @@ void MyOpenGLView::paintOsdLayer(int side)
         float topBand = r.top, bottomBand = r.bottom;
         for (int item = 0; item < OsdText::kItemCount; ++item) {
             float x = 0, y = 0;
-            if (!OsdText::itemPosition(OsdText::Item(item), m_MaxCh, m_MouseClickCh, m_osdCellCh[cell], &x, &y))
+            if (!itemPlace(OsdText::Item(item), m_osdCellCh[cell], 0, &x, &y))
                 continue;
             bool top = item <= OsdText::ItemPlayback;
             if (top)
@@ -297,67 +306,73 @@ void MyOpenGLView::drawOsd(int ch)
     m_gl->glColor4f(1, 1, 1, 1);
 }
 
+// The stated place, moved as little as needed for the whole text to fit in
+// the cell: the layer clips each cell's text at the cell's edges.
+bool MyOpenGLView::itemPlace(OsdText::Item item, int ch, int textWidth, float* x, float* y) const
+{
+    if (!OsdText::itemPosition(item, m_MaxCh, m_MouseClickCh, ch, x, y))
+        return false;
+    ViewLayout::CellRect r;
+    const int side = ViewLayout::gridSide(m_MaxCh, m_MouseClickCh);
+    if (m_osdLayer && ViewLayout::cellRect(side, ViewLayout::cellOfChannel(m_MaxCh, m_MouseClickCh, ch), &r))
+        OsdText::fitInCell(r, m_osdLayer->width(), m_osdLayer->height(), textWidth,
+                           glyphSize(_Fontindex).height, x, y);
+    return true;
+}
+
 // Sets the item's colour and then its raster position, which takes that
 // colour for the glyphs.
-bool MyOpenGLView::placeItem(OsdText::Item item)
+void MyOpenGLView::printItem(OsdText::Item item, const std::vector<uint16_t>& codes)
 {
     float x = 0, y = 0;
-    if (!OsdText::itemPosition(item, m_MaxCh, m_MouseClickCh, _ch, &x, &y))
-        return false;
+    if (codes.empty() || !itemPlace(item, _ch, glyphSize(_Fontindex).textWidth(codes, kGlyphFirst), &x, &y))
+        return;
     OsdText::Colour c = OsdText::itemColour(item);
     m_gl->glColor3f(c.r, c.g, c.b);
     m_gl->glRasterPos3f(x, y, kTextDepth);
-    return true;
+    glPrint(codes, _Fontindex);
 }
 
 void MyOpenGLView::drawTime()
 {
-    if (!_strTime[_ch].empty() && placeItem(OsdText::ItemTime))
-        glPrint(GlyphFont::listCodes(_strTime[_ch].c_str()), _Fontindex);
+    printItem(OsdText::ItemTime, GlyphFont::listCodes(_strTime[_ch].c_str()));
 }
 
 void MyOpenGLView::drawVideoType()
 {
-    if (placeItem(OsdText::ItemMode))
-        glPrint(GlyphFont::listCodes(OsdText::modeText(m_drain.channel(_ch).videoType)), _Fontindex);
+    printItem(OsdText::ItemMode, GlyphFont::listCodes(OsdText::modeText(m_drain.channel(_ch).videoType)));
 }
 
 void MyOpenGLView::drawRegName()
 {
-    if (!_strRegName.isEmpty() && placeItem(OsdText::ItemRegName))
-        glPrint(GlyphFont::listCodes(_strRegName), _Fontindex);
+    printItem(OsdText::ItemRegName, GlyphFont::listCodes(_strRegName));
 }
 
 void MyOpenGLView::drawChTitle()
 {
-    if (!_strChTitle[_ch].isEmpty() && placeItem(OsdText::ItemChTitle))
-        glPrint(GlyphFont::listCodes(_strChTitle[_ch]), _Fontindex);
+    printItem(OsdText::ItemChTitle, GlyphFont::listCodes(_strChTitle[_ch]));
 }
 
 void MyOpenGLView::drawPlaybackControl()
 {
-    if (m_drain.channel(_ch).videoType != 1)
-        return;
-    const char* label = OsdText::playbackLabel(playSpeed);
-    if (*label && placeItem(OsdText::ItemPlayback))
-        glPrint(GlyphFont::listCodes(label), _Fontindex);
+    if (m_drain.channel(_ch).videoType == 1)
+        printItem(OsdText::ItemPlayback, GlyphFont::listCodes(OsdText::playbackLabel(playSpeed)));
 }
 
 void MyOpenGLView::drawAlarm()
 {
-    if (!_strEvent[_ch].empty() && placeItem(OsdText::ItemAlarm))
-        glPrint(GlyphFont::listCodes(_strEvent[_ch].c_str()), _Fontindex);
+    printItem(OsdText::ItemAlarm, GlyphFont::listCodes(_strEvent[_ch].c_str()));
 }
 
 void MyOpenGLView::drawResolution()
 {
     const ChannelFrameInfo& info = m_drain.channel(_ch);
-    if (placeItem(OsdText::ItemResolution))
-        glPrint(GlyphFont::listCodes(OsdText::resolutionText(info.videoW, info.videoH).c_str()), _Fontindex);
+    const std::string text = OsdText::resolutionText(info.videoW, info.videoH);
+    printItem(OsdText::ItemResolution, GlyphFont::listCodes(text.c_str()));
 }
 
 void MyOpenGLView::drawFramePerCh()
 {
-    if (placeItem(OsdText::ItemFrameRate))
-        glPrint(GlyphFont::listCodes(OsdText::frameRateText(m_drain.channel(_ch).frameCount2).c_str()), _Fontindex);
+    const std::string text = OsdText::frameRateText(m_drain.channel(_ch).frameCount2);
+    printItem(OsdText::ItemFrameRate, GlyphFont::listCodes(text.c_str()));
 }

@@ -1,5 +1,7 @@
 #include "output/OsdText.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "link/CNetDef.h"
@@ -86,6 +88,31 @@ bool itemPosition(Item item, int maxCh, int zoomCh, int ch, float* x, float* y)
     *x = vx + g.dx;
     *y = vy + g.dy;
     return true;
+}
+
+namespace {
+
+// Start pixel of a text len pixels long at normalised v along an axis of
+// extent pixels, kept between the cell's normalised edges lo and hi.
+int fitAxis(float v, float lo, float hi, int extent, int len)
+{
+    auto toPixels = [extent](float n) { return (double(n) + 1.0) / 2.0 * extent; };
+    const int first = int(std::ceil(toPixels(lo)));
+    const int end = int(std::floor(toPixels(hi)));
+    const int start = int(std::floor(toPixels(v)));
+    return std::max(first, std::min(start, end - len));
+}
+
+}  // namespace
+
+void fitInCell(const ViewLayout::CellRect& cell, int viewW, int viewH, int w, int h, float* x, float* y)
+{
+    if (viewW <= 0 || viewH <= 0)
+        return;
+    const int px = fitAxis(*x, cell.left, cell.right, viewW, w);
+    const int py = fitAxis(*y, cell.bottom, cell.top, viewH, h);
+    *x = float((px + 0.5) / viewW * 2.0 - 1.0);
+    *y = float((py + 0.5) / viewH * 2.0 - 1.0);
 }
 
 const char* playbackLabel(int32_t speed)

@@ -53,7 +53,7 @@ void CMyButton::beginHold()
 void CMyButton::repeatHold()
 {
     if (!isDown()) {
-        m_holdTimer.stop();
+        endHold();
         return;
     }
     m_holdTimer.setInterval(m_intervalMs);
@@ -70,11 +70,20 @@ void CMyButton::endHold()
     emit action(this);
 }
 
-// The release goes on to the button so that it still clicks.
+void CMyButton::cancelHold()
+{
+    m_holdTimer.stop();
+    m_state = 1;
+}
+
+// The release goes on to the button so that it still clicks. A hold let go
+// off the button comes up without a released signal: it ends here.
 void CMyButton::mouseReleaseEvent(QMouseEvent* e)
 {
     m_cell.setBackgroundColor(Qt::red);
     QPushButton::mouseReleaseEvent(e);
+    if (m_continuous && m_holdTimer.isActive() && !isDown())
+        endHold();
 }
 
 // A hold button hidden while down would never see its release: end the hold

@@ -13,7 +13,8 @@ class CNetwork;
 //
 // Hold button (setContinuous): the action signal goes out when the button
 // is pressed, again every interval while it stays down, and once more when
-// it comes up; state() is 1 while held and 0 for the release.
+// the hold ends (released, dragged off, hidden); state() is 1 while held and
+// 0 for the release.
 class CMyButton : public QPushButton {
     Q_OBJECT
     Q_PROPERTY(int tag READ tag WRITE setTag)
@@ -44,6 +45,8 @@ public:
     void setPeriodicDelay(int delayMs, int intervalMs);
     int state() const { return m_state; }
     void setState(int state) { m_state = state; }
+    // Ends a hold without its release action: no more repeats, state 1.
+    void cancelHold();
 
 signals:
     // A hold button's action; read state() for held (1) or released (0).

@@ -193,9 +193,26 @@ void CalendarSearchController::RequestSearchInfo()
         m_mainControler->RequestSearchInfo(15, SEARCH_KIND_RANGE, 0);
 }
 
+// Months are counted from year 0 so that two of them compare as numbers.
+static int monthIndex(int year, int month)
+{
+    return 12 * year + month - 1;
+}
+
+// The pickers' range: the recorder's time base holds nothing outside it.
+bool CalendarSearchController::monthInRange(int y, int m) const
+{
+    const QDate first = ui->datePickerCalendar->minimumDate(), last = ui->datePickerCalendar->maximumDate();
+    const int i = monthIndex(y, m);
+    return i >= monthIndex(first.year(), first.month()) && i <= monthIndex(last.year(), last.month());
+}
+
 void CalendarSearchController::RequestMonth()
 {
+    if (!monthInRange(year, month))
+        return;
     DisplaySearchStatus("Requesting Data search");
+    m_monthAsked = monthIndex(year, month);
     if (m_mainControler)
         m_mainControler->RequestSearchInfo(15, SEARCH_KIND_MONTH,
                                            int32_t(mktime2(uint32_t(year), uint32_t(month), 1, 0, 0, 0)));
@@ -203,6 +220,9 @@ void CalendarSearchController::RequestMonth()
 
 void CalendarSearchController::RequestDay()
 {
+    const QDate d(year, month, day);
+    if (d < ui->datePickerCalendar->minimumDate() || d > ui->datePickerCalendar->maximumDate())
+        return;
     DisplaySearchStatus("Requesting Data search");
     if (m_mainControler)
         m_mainControler->RequestSearchInfo(15, SEARCH_KIND_DAY,
@@ -236,9 +256,13 @@ void CalendarSearchController::SetSearchInfo(int32_t type, int32_t v1, int32_t v
         break;
     case SEARCH_INFO_MONTH:
         vlog("search info month ok %d %d", v1, v2);
-        _recDay = uint32_t(v1);
-        currentDateCalendar = fieldsDate();
-        drawCalendar(currentDateCalendar.date());
+        // The marks belong to the month asked for, not to one stepped to since.
+        if (m_monthAsked == monthIndex(year, month)) {
+            _recDay = uint32_t(v1);
+            currentDateCalendar = fieldsDate();
+            drawCalendar(currentDateCalendar.date());
+        }
+        m_monthAsked = -1;
         DisplaySearchStatus("Data receiving is completed");
         break;
     case SEARCH_INFO_DAY:
@@ -261,12 +285,13 @@ void CalendarSearchController::receiveDay(int32_t slot, const uint8_t* data, siz
         DisplaySearchStatus("Data receiving is failed");
         return;
     }
-    if (hdhl())
+    m_dayHdhl[size_t(slot)] = IsHdhlDayRecord(len, modelGroup);
+    if (m_dayHdhl[size_t(slot)])
         ReadSearchDay(data, len, &(*_searchDays)[size_t(slot)]);
     else
         ReadSearchDay(data, len, &(*_searchDays_h)[size_t(slot)]);
     DisplaySearchStatus("Data receiving is completed");
-    const uint16_t rch = hdhl() ? (*_searchDays)[size_t(day - 1)].rch : (*_searchDays_h)[size_t(day - 1)].rch;
+    const uint16_t rch = dayHdhl() ? (*_searchDays)[size_t(day - 1)].rch : (*_searchDays_h)[size_t(day - 1)].rch;
     if (rch != 0)
         drawHourData();
 }
@@ -296,7 +321,7 @@ void CalendarSearchController::drawCalendar(const QDate& date)
 
 void CalendarSearchController::drawHourData()
 {
-    if (hdhl())
+    if (dayHdhl())
         drawHourData_HDHL();
     else
         drawHourData_H();
@@ -304,7 +329,7 @@ void CalendarSearchController::drawHourData()
 
 void CalendarSearchController::drawMinuteData()
 {
-    if (hdhl())
+    if (dayHdhl())
         drawMinuteData_HDHL();
     else
         drawMinuteData_H();
@@ -362,6 +387,8 @@ void CalendarSearchController::btnDownCalendar(QPushButton* sender)
             for (auto& column : colorwell)
                 for (MyColorWell* cell : column)
                     cell->setColor(Qt::white);
+            for (MyColorWell* cell : colorwell_hour)
+                cell->setColor(Qt::white);
             hourBox->hide();
             minuteLine->hide();
             return;
@@ -388,6 +415,8 @@ void CalendarSearchController::mouseDownMinute(MyColorWell* sender)
 
 void CalendarSearchController::btnDownLastMonth()
 {
+    if (!monthInRange(month == 1 ? year - 1 : year, month == 1 ? 12 : month - 1))
+        return;
     _recDay = 0;
     if (--month < 1) {
         month = 12;
@@ -400,6 +429,8 @@ void CalendarSearchController::btnDownLastMonth()
 
 void CalendarSearchController::btnDownNextMonth()
 {
+    if (!monthInRange(month == 12 ? year + 1 : year, month == 12 ? 1 : month + 1))
+        return;
     _recDay = 0;
     if (++month > 12) {
         month = 1;

@@ -78,7 +78,9 @@ private:
     QDateTime fieldsDate() const;
     void setCurrentDate(const QDateTime& d);
     void showInPickers(const QDateTime& d);
-    bool hdhl() const { return IsHdhlGroup(modelGroup); }
+    bool monthInRange(int y, int m) const;
+    // Form of the shown day's record.
+    bool dayHdhl() const { return m_dayHdhl[size_t(day - 1)]; }
 
     std::unique_ptr<Ui::CalenderSearch> ui;
     std::array<std::array<MyColorWell*, 16>, 60> colorwell{};
@@ -101,8 +103,12 @@ private:
     int8_t minute = 0;
     int32_t modelNum = 0;
     int32_t modelGroup = 0;
-    // The last day record received for each day of the month, in both forms.
+    // The last day record received for each day of the month, in the form
+    // it came in.
     std::unique_ptr<std::array<tagSearchDay_HDHL, 31>> _searchDays;
     std::unique_ptr<std::array<tagSearchDay_H, 31>> _searchDays_h;
+    std::array<bool, 31> m_dayHdhl{};
+    // Month of the outstanding month request (monthIndex), -1 none.
+    int m_monthAsked = -1;
     bool m_awake = false;
 };

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <algorithm>
 
 #include "link/CNetDef.h"
 #include "link/NxLib.h"
@@ -40,6 +41,9 @@ public:
         beginResetModel();
         endResetModel();
     }
+    // Brackets appending count rows to the list.
+    void beginAppend(size_t count) { beginInsertRows({}, int(m_rows.size()), int(m_rows.size() + count) - 1); }
+    void endAppend() { endInsertRows(); }
 
 private:
     struct Column {
@@ -131,13 +135,12 @@ void HistorySearchController::awakeFromNib()
         ui->checkUnattended->hide();
         ui->checkMuseum->hide();
     }
-    if (_maxCh == 16 || _maxCh == 9 || _maxCh == 4) {
-        for (int n = 1; n <= 16; ++n) {
-            if (n <= _maxCh)
-                channelBox(n)->setEnabled(false);
-            else
-                channelBox(n)->hide();
-        }
+    const int shown = shownChannels();
+    for (int n = 1; n <= 16; ++n) {
+        if (n <= shown)
+            channelBox(n)->setEnabled(!ui->checkWholeCh->isChecked());
+        else
+            channelBox(n)->hide();
     }
     currenttableSelNum = 0;
     if (m_mainControler)
@@ -153,11 +156,16 @@ void HistorySearchController::btnCheckWholeEvent()
 
 void HistorySearchController::btnCheckWholeCh()
 {
-    if (_maxCh != 16 && _maxCh != 9 && _maxCh != 4)
-        return;
     const bool whole = ui->checkWholeCh->isChecked();
-    for (int n = 1; n <= _maxCh; ++n)
+    for (int n = 1; n <= shownChannels(); ++n)
         channelBox(n)->setEnabled(!whole);
+}
+
+// Channel boxes the recorder has; all 16 when its count is unknown (0) or
+// more than the boxes.
+int HistorySearchController::shownChannels() const
+{
+    return _maxCh >= 1 && _maxCh <= 16 ? _maxCh : 16;
 }
 
 // ---------------------------------------------------------------------------
@@ -168,10 +176,9 @@ uint16_t HistorySearchController::channelMask() const
     if (ui->checkWholeCh->isChecked())
         return 0xFFFF;
     uint16_t mask = 0;
-    if (_maxCh == 16 || _maxCh == 9 || _maxCh == 4)
-        for (int n = 1; n <= _maxCh; ++n)
-            if (channelBox(n)->isChecked())
-                mask |= uint16_t(1u << (n - 1));
+    for (int n = 1; n <= shownChannels(); ++n)
+        if (channelBox(n)->isChecked())
+            mask |= uint16_t(1u << (n - 1));
     return mask;
 }
 
@@ -218,6 +225,7 @@ void HistorySearchController::RequestSearchInfo()
     TimerControl(true);
     ui->btnHistory->setEnabled(false);
     eventInfo.clear();
+    m_listCut = false;
     reloadTable();
 }
 
@@ -241,6 +249,9 @@ void HistorySearchController::SetSearchInfo(int32_t type, int32_t, int32_t, cons
     int32_t count = 0;
     if (!ReadHistoryHeader(data, len, &status, &count))
         return;
+    // The list was cut: the rest of that search is not wanted.
+    if (m_listCut)
+        return;
     switch (status) {
     case HISTORY_EMPTY:
         vlog("HISTORY EMPTY");
@@ -251,12 +262,8 @@ void HistorySearchController::SetSearchInfo(int32_t type, int32_t, int32_t, cons
         [[fallthrough]];
     case HISTORY_NORMAL:
         vlog("HISTORY NORMAL");
-        if (IsHdhlGroup(modelGroup))
-            prcInsertList_HDHL(data, len);
-        else
-            prcInsertList_H(data, len);
+        insertPage(status, count, data, len);
         DisplayHistoryCount(int(eventInfo.size()));
-        reloadTable();
         break;
     case HISTORY_BUSY:
         vlog("HISTORY BUSY");
@@ -269,21 +276,57 @@ void HistorySearchController::SetSearchInfo(int32_t type, int32_t, int32_t, cons
         ui->btnHistory->setEnabled(true);
 }
 
-void HistorySearchController::prcInsertList_H(const uint8_t* data, size_t len)
+// Appends the page's rows while the list has room. A full list ends the
+// search: the link takes no more pages and a new search may start.
+void HistorySearchController::insertPage(uint32_t status, int32_t count, const uint8_t* data, size_t len)
 {
-    std::vector<HistoryInfo> page = ReadHistoryItems_H(data, len);
-    eventInfo.insert(eventInfo.end(), std::make_move_iterator(page.begin()), std::make_move_iterator(page.end()));
+    const size_t room = kMaxHistoryRows - eventInfo.size();
+    bool cut;
+    if (room == 0)
+        cut = count > 0;
+    else if (IsHdhlGroup(modelGroup))
+        cut = prcInsertList_HDHL(data, len, room);
+    else
+        cut = prcInsertList_H(data, len, room);
+    if (status == HISTORY_NORMAL && eventInfo.size() >= kMaxHistoryRows)
+        cut = true;
+    if (!cut)
+        return;
+    m_listCut = true;
+    if (m_mainControler)
+        m_mainControler->EndHistory();
+    ui->btnHistory->setEnabled(true);
 }
 
-void HistorySearchController::prcInsertList_HDHL(const uint8_t* data, size_t len)
+// One item past the room is read only to learn that the page was cut.
+bool HistorySearchController::prcInsertList_H(const uint8_t* data, size_t len, size_t room)
 {
-    std::vector<HistoryInfo> page = ReadHistoryItems_HDHL(data, len);
-    eventInfo.insert(eventInfo.end(), std::make_move_iterator(page.begin()), std::make_move_iterator(page.end()));
+    return appendRows(ReadHistoryItems_H(data, len, room + 1), room);
+}
+
+bool HistorySearchController::prcInsertList_HDHL(const uint8_t* data, size_t len, size_t room)
+{
+    return appendRows(ReadHistoryItems_HDHL(data, len, room + 1), room);
+}
+
+// Appends at most room rows; true when some were left out.
+bool HistorySearchController::appendRows(std::vector<HistoryInfo> rows, size_t room)
+{
+    const bool cut = rows.size() > room;
+    const size_t n = std::min(rows.size(), room);
+    if (n == 0)
+        return cut;
+    m_model->beginAppend(n);
+    eventInfo.insert(eventInfo.end(), std::make_move_iterator(rows.begin()),
+                     std::make_move_iterator(rows.begin() + long(n)));
+    m_model->endAppend();
+    return cut;
 }
 
 void HistorySearchController::DisplayHistoryCount(int count)
 {
-    ui->labelHistoryCount->setText(QString::asprintf("Count : %d", count));
+    ui->labelHistoryCount->setText(m_listCut ? QString::asprintf("Count : %d (more not shown)", count)
+                                             : QString::asprintf("Count : %d", count));
 }
 
 void HistorySearchController::reloadTable()

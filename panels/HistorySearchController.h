@@ -40,6 +40,9 @@ public:
     void btnDownCancel();
     void tableViewSelectionDidChange();
 
+    // Rows the list holds at most; a search that finds more is cut there.
+    static constexpr size_t kMaxHistoryRows = 20000;
+
     int numberOfRowsInTableView() const { return int(eventInfo.size()); }
     const std::vector<HistoryInfo>& rows() const { return eventInfo; }
 
@@ -49,11 +52,14 @@ protected:
 private:
     void RequestSearchInfo();
     void TimerControl(bool on);
-    void prcInsertList_H(const uint8_t* data, size_t len);
-    void prcInsertList_HDHL(const uint8_t* data, size_t len);
+    void insertPage(uint32_t status, int32_t count, const uint8_t* data, size_t len);
+    bool prcInsertList_H(const uint8_t* data, size_t len, size_t room);
+    bool prcInsertList_HDHL(const uint8_t* data, size_t len, size_t room);
+    bool appendRows(std::vector<HistoryInfo> rows, size_t room);
     void DisplayHistoryCount(int count);
     void reloadTable();
     QCheckBox* channelBox(int n) const;
+    int shownChannels() const;
     std::vector<QCheckBox*> eventBoxes() const;
     uint16_t channelMask() const;
     uint16_t eventMask() const;
@@ -68,4 +74,5 @@ private:
     int32_t modelNum = 0;
     int32_t modelGroup = 0;
     bool m_awake = false;
+    bool m_listCut = false;  // the list is full and its search was ended
 };

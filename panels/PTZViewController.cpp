@@ -80,25 +80,46 @@ void PTZViewController::panTilt(int8_t ch, int32_t code)
         m_mainControler->RequestPanTilt(ch, code, kSpeed);
 }
 
-// One move when the hold begins, one stop when it ends. The count is shared
-// by all hold buttons, so a hold whose release was lost makes the next hold
-// send only its stop.
+// One move to the zoomed channel when the hold begins, one stop to the same
+// channel when it ends. The count is shared by all hold buttons, so a hold
+// whose release was lost makes the next hold send only its stop.
 void PTZViewController::hold(CMyButton* sender, int32_t code)
 {
-    int8_t z = zoomedChannel();
-    if (z == 0)
+    if (sender->state() != 0) {
+        int8_t z = zoomedChannel();
+        if (btnDownCount == 0 && z != 0) {
+            m_holdCh = int8_t(z - 1);
+            panTilt(m_holdCh, code);
+            ++btnDownCount;
+        }
         return;
-    if (sender->state() == 1 && btnDownCount == 0) {
-        panTilt(int8_t(z - 1), code);
-        ++btnDownCount;
     }
-    if (sender->state() != 0)
-        return;
-    if (btnDownCount == 0)
-        panTilt(int8_t(z - 1), code);
-    panTilt(int8_t(z - 1), PTZ_STOP);
-    btnDownCount = 0;
+    endHold(true);
     sender->setState(1);
+}
+
+void PTZViewController::endHold(bool sendStop)
+{
+    if (btnDownCount != 0 && sendStop)
+        panTilt(m_holdCh, PTZ_STOP);
+    btnDownCount = 0;
+    m_holdCh = -1;
+}
+
+void PTZViewController::linkClosed()
+{
+    endHold(false);
+    for (CMyButton* b : findChildren<CMyButton*>())
+        if (b->isContinuous())
+            b->cancelHold();
+}
+
+// Buttons hidden while down end their own holds; this also ends one whose
+// release was lost.
+void PTZViewController::hideEvent(QHideEvent* e)
+{
+    endHold(true);
+    QWidget::hideEvent(e);
 }
 
 void PTZViewController::single(int32_t code)

@@ -16,6 +16,7 @@ class PTZView;
 //
 // Direction, zoom and focus are hold buttons: a hold sends one move when it
 // begins and one stop when it ends, so a short click sends move then stop.
+// The stop goes to the channel of the move, whatever the view shows by then.
 // Nothing but OK and CANCEL is sent while the view shows all channels.
 class PTZViewController : public QWidget {
     Q_OBJECT
@@ -48,10 +49,17 @@ public:
     // 1-based channel the menu keys address.
     int8_t liveCh() const { return currentLiveCh; }
 
+    // Ends any hold without sending its stop: the link is gone.
+    void linkClosed();
+
+protected:
+    void hideEvent(QHideEvent* e) override;
+
 private:
     void connectButtons();
     int8_t zoomedChannel() const;
     void hold(CMyButton* sender, int32_t code);
+    void endHold(bool sendStop);
     void single(int32_t code);
     void preset(CMyButton* sender, int32_t code);
     void panTilt(int8_t ch, int32_t code);
@@ -60,5 +68,6 @@ private:
     IPTZTarget* m_mainControler = nullptr;  // not owned
     int8_t currentLiveCh = 8;
     int32_t btnDownCount = 0;
+    int8_t m_holdCh = -1;  // 0-based channel of the held move, -1 for none
     QPointer<MyOpenGLView> pGLView;
 };

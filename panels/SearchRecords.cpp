@@ -202,6 +202,15 @@ CalendarMonth LayoutMonth(int year, int month)
 // ---------------------------------------------------------------------------
 // Day recording map
 
+bool IsHdhlDayRecord(size_t len, int32_t group)
+{
+    if (len == kSearchDaySize_HDHL)
+        return true;
+    if (len == kSearchDaySize_H)
+        return false;
+    return IsHdhlGroup(group);
+}
+
 void ReadSearchDay(const uint8_t* p, size_t len, tagSearchDay_HDHL* out)
 {
     readDay<tagSearchDay_HDHL, kSearchMinSize_HDHL, kSearchHourSize_HDHL>(p, len, out);
@@ -333,7 +342,7 @@ static std::vector<HistoryInfo> readHistoryItems(const uint8_t* p, size_t len, s
     return rows;
 }
 
-std::vector<HistoryInfo> ReadHistoryItems_H(const uint8_t* p, size_t len)
+std::vector<HistoryInfo> ReadHistoryItems_H(const uint8_t* p, size_t len, size_t maxItems)
 {
     auto row = [](const Reader& r, size_t off) {
         St_GrDvrLogItm item;
@@ -343,10 +352,11 @@ std::vector<HistoryInfo> ReadHistoryItems_H(const uint8_t* p, size_t len)
         item.setup = int32_t(r.u32(off + 8));
         return HistoryRow_H(item);
     };
-    return readHistoryItems(p, len, kHistoryItemsAt_H, kHistoryItemSize_H, kHistoryMaxItems_H, row);
+    return readHistoryItems(p, len, kHistoryItemsAt_H, kHistoryItemSize_H, std::min(maxItems, kHistoryMaxItems_H),
+                            row);
 }
 
-std::vector<HistoryInfo> ReadHistoryItems_HDHL(const uint8_t* p, size_t len)
+std::vector<HistoryInfo> ReadHistoryItems_HDHL(const uint8_t* p, size_t len, size_t maxItems)
 {
     auto row = [](const Reader& r, size_t off) {
         St_DvrLogItmHDHL item;
@@ -355,7 +365,7 @@ std::vector<HistoryInfo> ReadHistoryItems_HDHL(const uint8_t* p, size_t len)
         std::memcpy(item.text, r.at(off + 8), sizeof item.text);
         return HistoryRow_HDHL(item);
     };
-    return readHistoryItems(p, len, kHistoryItemsAt_HDHL, kHistoryItemSize_HDHL, SIZE_MAX, row);
+    return readHistoryItems(p, len, kHistoryItemsAt_HDHL, kHistoryItemSize_HDHL, maxItems, row);
 }
 
 void getLogString_H(const St_GrDvrLogItm& item, std::string* event, std::string* detail)

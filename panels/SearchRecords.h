@@ -69,6 +69,10 @@ constexpr size_t kSearchMinSize_H = 12;
 constexpr size_t kSearchHourSize_H = 4 + 60 * kSearchMinSize_H;  // 724
 constexpr size_t kSearchDaySize_H = 4 + 24 * kSearchHourSize_H;  // 17,380
 
+// The form a day record of len bytes is in: HDHL at 11,620 bytes, H at
+// 17,380; a record of any other length is the group's form, cut short.
+bool IsHdhlDayRecord(size_t len, int32_t group);
+
 // Reads a day record of len bytes; what lies beyond len reads as 0.
 void ReadSearchDay(const uint8_t* p, size_t len, tagSearchDay_HDHL* out);
 void ReadSearchDay(const uint8_t* p, size_t len, tagSearchDay_H* out);
@@ -134,9 +138,10 @@ extern const char* const lpszHistoryType[61];
 
 // Status and item count of a page; false when the page is too short for both.
 bool ReadHistoryHeader(const uint8_t* p, size_t len, uint32_t* status, int32_t* count);
-// Rows of a page's items, only those wholly inside the page.
-std::vector<HistoryInfo> ReadHistoryItems_H(const uint8_t* p, size_t len);
-std::vector<HistoryInfo> ReadHistoryItems_HDHL(const uint8_t* p, size_t len);
+// Rows of a page's items, only those wholly inside the page, at most
+// maxItems of them.
+std::vector<HistoryInfo> ReadHistoryItems_H(const uint8_t* p, size_t len, size_t maxItems = SIZE_MAX);
+std::vector<HistoryInfo> ReadHistoryItems_HDHL(const uint8_t* p, size_t len, size_t maxItems = SIZE_MAX);
 
 // Event and detail texts of an H item.
 void getLogString_H(const St_GrDvrLogItm& item, std::string* event, std::string* detail);

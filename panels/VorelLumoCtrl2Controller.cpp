@@ -55,6 +55,7 @@ void VorelLumoCtrl2Controller::OnButtonFolder()
         return;
     m_NSSCapturePath = chosen;
     ui->m_PathField->setText(chosen);
+    ui->m_PathField->setAccessibleName(chosen);
     // The key the controller also reads its capture folder from.
     QSettings settings("vesk", "vesk");
     settings.setValue("capturePath", chosen);
@@ -65,6 +66,8 @@ void VorelLumoCtrl2Controller::SetNetState(const QString& text, int8_t state)
 {
     vlog("netstate = %d", state);
     ui->m_NetField->setText(text);
+    // A line edit is not named by its text; assistive tools read the state as its name.
+    ui->m_NetField->setAccessibleName(text);
 }
 
 QString VorelLumoCtrl2Controller::netStateText() const

@@ -3,10 +3,15 @@
 #include <sys/prctl.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <optional>
+#include <shared_mutex>
+#include <vector>
 
+#include "decode/CFFmpeg.h"
 #include "fuzz/ParserInput.h"
 #include "link/CNetDef.h"
 #include "link/NxNet.h"
@@ -27,16 +32,79 @@ constexpr uint32_t kClockJumpMs = 9500;
 class FuzzLink : public NxNet {
 public:
     bool hasAudioDecoder() const { return _DecoderA != nullptr; }
-    // Decoders come back new, as with a new link's SetDecoder.
+    // The channels' video decoders: the given set, or with null the link's
+    // own H.264 decoders.
+    void useDecoders(CoDecoder** set)
+    {
+        std::unique_lock<std::shared_mutex> lock(m_decoderLock);
+        _DecoderV = set ? set : _iDecoderV.getDecoderAtIndex(0);
+    }
+    // H.264 decoders come back as new, as with a new link's SetDecoder.
     void renewVideoDecoders(uint16_t channels)
     {
         for (int c = 0; c < 16; ++c)
-            if (CoDecoder* d = (channels >> c & 1) ? videoDecoder(c) : nullptr)
-                d->InitDecoder(SITE_MODEL_DVR);
+            if (auto* d = dynamic_cast<CFFmpeg*>((channels >> c & 1) ? videoDecoder(c) : nullptr))
+                d->ResetStream();
     }
     // What the watchdog does to a link that lost its connection.
     void stop() { ucThreadExit = 1; }
     bool stopped() const { return stopRequested(); }
+};
+
+// The stand-in video decoder (see Decoding). Pictures that do not go into
+// the slot, the blue ones, come from a buffer all stand-ins share.
+class StandInDecoder : public CoDecoder {
+public:
+    explicit StandInDecoder(std::vector<uint8_t>* own) : own_(own) {}
+
+    bool Decode(tagNxPacket* pk) override
+    {
+        const bool blue = pk->add_nal && pk->insize == 0;
+        if (!blue && !holdsSlice(pk->inbuff, pk->insize))
+            return false;
+        const int w = pk->w_org;
+        const int h = pk->h_org;
+        if (w <= 0 || h <= 0 || w > CFFmpeg::kMaxWidth || h > CFFmpeg::kMaxHeight)
+            return false;
+        const size_t bytes = size_t(w) * size_t(h) * 4;
+        uint8_t* out = own_->data();
+        pk->outsize = int32_t(bytes);
+        if (!blue && target_ && targetSize_ >= bytes) {
+            out = target_;
+            pk->outsize = CFFmpeg::kOutBytes;
+        }
+        // The picture's first and last bytes: the extent a view reads.
+        out[0] = blue ? 0xFF : pk->inbuff[0];
+        out[bytes - 1] = 0;
+        pk->result = 1;
+        pk->w = w;
+        pk->h = h;
+        pk->outbuff = out;
+        return true;
+    }
+    void setOutputTarget(uint8_t* target, size_t size) override
+    {
+        target_ = target;
+        targetSize_ = size;
+    }
+
+private:
+    // A start code followed by a coded slice (NAL unit type 1 or 5).
+    static bool holdsSlice(const uint8_t* p, int n)
+    {
+        for (int i = 0; p && i + 3 < n; ++i) {
+            if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1) {
+                const int type = p[i + 3] & 0x1F;
+                if (type == 1 || type == 5)
+                    return true;
+            }
+        }
+        return false;
+    }
+
+    std::vector<uint8_t>* own_;
+    uint8_t* target_ = nullptr;
+    size_t targetSize_ = 0;
 };
 
 void expect(bool ok, const char* what)
@@ -85,10 +153,16 @@ struct ParserHarness::Impl {
     uint32_t step = 100;
     int readings = 0;
     std::optional<int16_t> holdSpeed;
-    uint16_t decodersUsed = 0;  // channels whose video decoder saw a frame
+    Decoding decoding = Decoding::h264;
+    uint16_t h264Used = 0;  // channels whose H.264 decoder was used
+    std::vector<uint8_t> standInPictures = std::vector<uint8_t>(CFFmpeg::kOutBytes);
+    std::vector<StandInDecoder> standIns = std::vector<StandInDecoder>(16, StandInDecoder(&standInPictures));
+    std::array<CoDecoder*, 16> standInSet{};
 
     Impl()
     {
+        for (int c = 0; c < 16; ++c)
+            standInSet[c] = &standIns[c];
         // Pictures are decoded as each frame is delivered, so a run does
         // the same whatever the timing.
         link.setDecodeThreads(0);
@@ -98,12 +172,16 @@ struct ParserHarness::Impl {
         link.onCommand = [this](int, const uint8_t*, int) { ++stats.commands; };
         link.onFrame = [this](const tagNxPacket& pk) {
             ++stats.frames;
-            decodersUsed |= uint16_t(1u << (pk.ch & 15));
             readings = 0;
             drain();
         };
         link.pacingClock = [this] { return readClock(); };
+        link.onDecode = [this](const tagNxPacket& pk) {
+            if (decoding == Decoding::h264)
+                h264Used |= uint16_t(1u << (pk.ch & 15));
+        };
     }
+    ~Impl() { link.useDecoders(nullptr); }
 
     // The consumer side: takes every picture and audio block out, checking
     // what a view or an audio device would rely on.
@@ -203,14 +281,16 @@ ParserHarness::ParserHarness()
 
 ParserHarness::~ParserHarness() = default;
 
-RunStats ParserHarness::run(const uint8_t* data, size_t size)
+RunStats ParserHarness::run(const uint8_t* data, size_t size, Decoding decoding)
 {
     Impl& s = *d;
     // A new link's state, decoders included (renewing all sixteen would
     // cost more than the whole run).
     s.link.resetForTest();
-    s.link.renewVideoDecoders(s.decodersUsed);
-    s.decodersUsed = 0;
+    s.link.renewVideoDecoders(s.h264Used);
+    s.h264Used = 0;
+    s.decoding = decoding;
+    s.link.useDecoders(decoding == Decoding::standIn ? s.standInSet.data() : nullptr);
     s.link.setSocketForTest(-1, true);  // requests go out; sends go nowhere
     s.videoQ.reset();
     s.audioQ.reset();

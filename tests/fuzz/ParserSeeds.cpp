@@ -72,6 +72,20 @@ public:
             testrec::scrambleKeyFrame(coded, group());
         return frame(ch, f.key ? FrameType::Key : FrameType::Other, coded, requestId, nowType, time, misc2);
     }
+    // The channel's first key frame without the parameter sets in front of
+    // its slices: only a decoder that kept earlier ones makes a picture.
+    Bytes keyWithoutParameterSets(int ch, int requestId, int nowType, uint32_t time)
+    {
+        const auto clip = rec_.clipFor(ch);
+        if (!clip->ok())
+            return {};
+        const Bytes& coded = clip->frames()[0].data;
+        for (size_t i = 0; i + 3 < coded.size(); ++i)
+            if (coded[i] == 0 && coded[i + 1] == 0 && coded[i + 2] == 1 && (coded[i + 3] & 0x1F) == 5)
+                return frame(ch, FrameType::Key, Bytes(coded.begin() + long(i), coded.end()), requestId, nowType,
+                             time);
+        return {};
+    }
     Bytes audio(int ch, int requestId, int nowType, uint32_t time)
     {
         return frame(ch, FrameType::Audio, audio_.nextPacket(), requestId, nowType, time);
@@ -150,6 +164,16 @@ std::vector<Seed> parserSeeds()
     auto add = [&out](std::string name, const InputWriter& w, int commands, int pictures = 0, int audio = 0) {
         out.push_back(Seed{std::move(name), w.bytes(), commands, pictures, audio});
     };
+
+    // First, so that a run of it follows both a new harness and every other
+    // seed: H.264 pictures from it would mean parameter sets outlived their
+    // input.
+    {
+        Source s(device(51));
+        InputWriter w = opened(s);
+        w.read(s.keyWithoutParameterSets(0, 0, 0, kLiveTime));
+        add("frame-key-without-parameter-sets", w, 3);
+    }
 
     // Connect answers: every version where the link reads the connect, login
     // or echo answer differently, then both forms and both command formats.

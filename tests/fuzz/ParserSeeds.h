@@ -2,7 +2,8 @@
 // Seed inputs of the parser fuzz target (format of ParserInput.h), made with
 // the test recorder's own packing code: connect answers of both forms and
 // every protocol version gate, each command the recorder sends, media frames
-// of every header kind, and playback at every speed.
+// of every header kind (and a key frame without its parameter sets), and
+// playback at every speed.
 #include <cstdint>
 #include <string>
 #include <vector>

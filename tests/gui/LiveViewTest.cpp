@@ -237,6 +237,79 @@ TEST_F(LiveView, LookupThatNeverAnswersHoldsNothingUp)
     release.set_value();
 }
 
+// Connect after Disconnect, again and again: the connect step's progress
+// text never outlives "Connected".
+TEST_F(LiveView, EveryReconnectEndsOnConnected)
+{
+    testrec::RecorderConfig cfg;
+    cfg.streamAudio = false;
+    startRecorder(cfg);
+    addSite();
+    for (int cycle = 0; cycle < 5; ++cycle) {
+        window->btnConnect()->click();
+        // A busy GUI thread: the link's reports of the whole connect wait
+        // for it together.
+        std::this_thread::sleep_for(cycle % 2 ? 300ms : 0ms);
+        ASSERT_TRUE(waitFor([&] { return window->mainGLView()->isStreaming(); }, 10s)) << cycle;
+        QTest::qWait(150);
+        EXPECT_EQ(ctrl->statusText(), "Connected") << cycle;
+        window->btnDisconnect()->click();
+        EXPECT_EQ(ctrl->statusText(), "Disconnected");
+    }
+}
+
+// A loopback port nothing listens on.
+uint16_t refusedPort()
+{
+    testrec::TestRecorder gone{testrec::RecorderConfig{}};
+    if (!gone.start(0))
+        return 0;
+    uint16_t port = gone.port();
+    gone.stop();
+    return port;
+}
+
+// After a refused connect, and after a DDNS lookup whose server refuses,
+// the status line says so at once and stays true until the watchdog's next
+// try, which ends the same way.
+TEST_F(LiveView, FailedConnectAndLookupAreShownUntilTheNextTry)
+{
+    uint16_t port = refusedPort();
+    ASSERT_NE(port, 0);
+    AppWindowTest::addSite({.name = "Nobody", .port = port});
+    auto viaDdns = std::make_shared<dvrList>();
+    viaDdns->setNsStrRegName("Nobody via DDNS");
+    viaDdns->setModelNum(SITE_MODEL_DVR);
+    viaDdns->setNsStrDVRIP("127.0.0.1");
+    viaDdns->setDvrport(port);
+    viaDdns->setBDDNSUSe(1);
+    viaDdns->setNsStrDDNSID("NOBODY");
+    viaDdns->setNsStrDDNSIP("127.0.0.1");
+    viaDdns->setDdnsPort(port);
+    ctrl->AddDVR(viaDdns);
+    MyOpenGLView* view = window->mainGLView();
+    int links = 0;
+    ctrl->prepareLink = [&links](CoNetwork&) { ++links; };
+    for (int row : {0, 1}) {
+        window->tableView()->selectRow(row);
+        window->btnConnect()->click();
+        const int failure = row == 0 ? 8 : 3;  // "7_Con_Fail_NetErr", "3_DDNS_DVR_Fail"
+        EXPECT_TRUE(waitFor([&] { return view->currentNetStatus() == failure; }, 5s)) << row;
+        EXPECT_EQ(ctrl->statusText(), "Disconnected");
+        QTest::qWait(300);
+        EXPECT_EQ(ctrl->statusText(), "Disconnected");
+        EXPECT_EQ(accessibleText(window->netStatus()), "Disconnected");
+        int before = links;
+        ctrl->CheckEcho();  // the watchdog acts on its second firing
+        ctrl->CheckEcho();
+        EXPECT_EQ(links, before + 1);
+        EXPECT_TRUE(waitFor([&] { return ctrl->NetSource()->isThreadExitDone(); }, 5s));
+        QTest::qWait(100);
+        EXPECT_EQ(ctrl->statusText(), "Disconnected") << row;
+        window->btnDisconnect()->click();
+    }
+}
+
 TEST_F(LiveView, WatchdogReplacesASilentRecorder)
 {
     testrec::RecorderConfig cfg;

@@ -1,10 +1,12 @@
 // On-screen display: its texts, the glyph sets, and the text over the
-// pictures of a real view.
+// pictures of the main window's view.
 #include <gtest/gtest.h>
 
 #include <QImage>
 #include <QTest>
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstring>
 
 #include "link/NxLib.h"
@@ -86,15 +88,12 @@ TEST(GlyphFont, BoldSansFromFontconfigAtFourSizes)
 
 alignas(16) char g_link[16];
 
-class OsdView : public ::testing::Test {
+class OsdView : public guitest::AppWindowTest {
 protected:
     void SetUp() override
     {
-        guitest::ensureApp();
-        view = std::make_unique<MyOpenGLView>();
-        view->resize(800, 600);
-        view->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+        ASSERT_NO_FATAL_FAILURE(AppWindowTest::SetUp());
+        view = window->mainGLView();
         ASSERT_TRUE(view->hasGl());
         view->SetNetPointer(reinterpret_cast<CoNetwork*>(g_link));
         view->setMaxCH(4);
@@ -135,13 +134,16 @@ protected:
     {
         float x = 0, y = 0;
         OsdText::itemPosition(item, view->maxCh(), zoom, ch, &x, &y);
-        return QRect(int((x + 1) / 2 * 800), int((1 - y) / 2 * 600) - 14, width, 14).intersected(QRect(0, 0, 800, 600));
+        const int w = view->width(), h = view->height();
+        return QRect(int((x + 1) / 2 * w), int((1 - y) / 2 * h) - 14, width, 14).intersected(QRect(0, 0, w, h));
     }
     // Pixels of the item's colour there.
     int itemPixels(const QImage& img, Item item, int ch, int zoom = 0, int width = 90) const
     {
-        const QRect r = region(item, ch, zoom, width);
-        const OsdText::Colour c = OsdText::itemColour(item);
+        return colourPixels(img, region(item, ch, zoom, width), OsdText::itemColour(item));
+    }
+    static int colourPixels(const QImage& img, const QRect& r, OsdText::Colour c)
+    {
         int n = 0;
         for (int y = r.top(); y <= r.bottom(); ++y)
             for (int x = r.left(); x <= r.right(); ++x) {
@@ -153,7 +155,7 @@ protected:
     }
     bool shows(const QImage& img, Item item, int ch, int zoom = 0) const { return itemPixels(img, item, ch, zoom) >= 6; }
 
-    std::unique_ptr<MyOpenGLView> view;
+    MyOpenGLView* view = nullptr;
 };
 
 TEST_F(OsdView, EveryItemDrawsInItsPlaceInEachCell)
@@ -243,6 +245,64 @@ TEST_F(OsdView, TitleCharactersWithoutGlyphDrawAsQuestionMarks)
     QImage questionMarks = titlePixels(u"A??");
     EXPECT_EQ(questionMarks, titlePixels(u"A\u30ab\u00e9"));
     EXPECT_NE(questionMarks, titlePixels(u"ABC"));
+}
+
+// In every layout, at the window's default and smallest sizes, each item's
+// pixels in its cell are all the set bits of its text's glyphs in the set
+// the view draws with (11 px): nothing is cut at a cell's edge. One group
+// is drawn at a time, so that a colour is one item.
+TEST_F(OsdView, EveryItemIsWholeInsideItsCell)
+{
+    view->SetRegName("NORTH GATE YARD");
+    view->setMaxCH(16);
+    setTitles(u"LOADING BAY");
+    QFont font;
+    ASSERT_TRUE(GlyphFont::boldSans(int(std::lround(11 * view->devicePixelRatioF())), &font));
+    auto ink = [glyphs = GlyphFont(font)](const std::string& text) {
+        int n = 0;
+        for (char c : text)
+            for (uint8_t b : glyphs.glyph(char16_t(c)).bits)
+                n += std::popcount(b);
+        return n;
+    };
+    const std::pair<int8_t, std::vector<std::pair<Item, std::string>>> groups[] = {
+        {1, {{OsdText::ItemTime, timeText(1704873600u)}, {OsdText::ItemMode, "LIVE"},
+             {OsdText::ItemRegName, "NORTH GATE YARD" "LOADING BAY"}}},  // white: site name and title
+        {2, {{OsdText::ItemAlarm, "REC"}}},
+        {3, {{OsdText::ItemResolution, "[64x48]"}, {OsdText::ItemFrameRate, ""}}}};
+    for (QSize size : {window->size(), QSize(1, 1)}) {
+        window->resize(size);
+        QTest::qWait(100);
+        for (auto [maxCh, zoom] : {std::pair{16, 0}, {9, 0}, {4, 0}, {16, 16}, {1, 0}}) {
+            view->setMaxCH(maxCh);
+            view->setM_MouseClickCh(zoom);
+            const int side = ViewLayout::gridSide(maxCh, zoom);
+            for (const auto& [group, items] : groups) {
+                view->SetDrawOsd(5);
+                view->SetDrawOsd(group);
+                for (int ch = 0; ch < 16; ++ch)
+                    feed(ch, 0, 1);
+                const QImage img = view->grabFramebuffer();
+                const int w = img.width(), h = img.height();
+                for (int cell = 0; cell < side * side; ++cell) {
+                    ViewLayout::CellRect r{};
+                    ViewLayout::cellRect(side, cell, &r);
+                    const QRect px(QPoint(qRound((r.left + 1) / 2 * w), qRound((1 - r.top) / 2 * h)),
+                                   QPoint(qRound((r.right + 1) / 2 * w) - 1, qRound((1 - r.bottom) / 2 * h) - 1));
+                    const int ch = zoom ? zoom - 1 : (side == 1 ? 15 : cell);
+                    const int fps = view->frames().channel(ch).frameCount2;  // counted on the clock
+                    for (auto [item, text] : items) {
+                        text = item == OsdText::ItemFrameRate ? OsdText::frameRateText(fps) : text;
+                        const int n = colourPixels(img, px, OsdText::itemColour(item));
+                        // In the smallest 4x4 cells the mode is drawn over the time's end.
+                        const int hidden = item == OsdText::ItemTime && side == 4 && size.width() == 1 ? ink("LIVE") : 0;
+                        EXPECT_TRUE(n <= ink(text) && n + hidden >= ink(text))
+                            << w << "x" << h << " side " << side << " cell " << cell << " item " << item << ": " << n;
+                    }
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -187,6 +187,36 @@ TEST_F(Panels, HoldSendsOneMoveAndOneStop)
     EXPECT_EQ(static_cast<CMyButton*>(button("Right"))->state(), 1);
 }
 
+// The stop goes to the channel of the move whatever the view shows when the
+// hold ends (released, let go off the button), and the next hold sends its
+// move. A hold the link ends sends nothing more and holds nothing up.
+TEST_F(Panels, HoldStopsTheChannelItMovedAndEndsWithTheLink)
+{
+    showPanel("_Ptz");
+    MyOpenGLView* view = window->mainGLView();
+    view->setM_MouseClickCh(3);
+    QTest::mousePress(button("Up"), Qt::LeftButton);
+    view->setM_MouseClickCh(0);
+    QTest::mouseRelease(button("Up"), Qt::LeftButton);
+    view->setM_MouseClickCh(2);
+    QTest::mousePress(button("Zoom Up"), Qt::LeftButton);
+    view->setM_MouseClickCh(5);
+    QTest::mouseRelease(button("Zoom Up"), Qt::LeftButton, {}, QPoint(-10, -10));
+    view->setM_MouseClickCh(4);
+    QAbstractButton* left = button("Left");
+    QTest::mousePress(left, Qt::LeftButton);
+    EXPECT_EQ(nextFrames(5),
+              (Frames{ptz(2, 2, 0, 1), ptz(2, 5, 0, 1), ptz(1, 8, 0, 1), ptz(1, 5, 0, 1), ptz(3, 0, 0, 1)}));
+
+    window->btnDisconnect()->click();
+    QTest::mouseRelease(left, Qt::LeftButton);
+    connectAndLogin([&] { window->btnConnect()->click(); });
+    showPanel("_Ptz");
+    view->setM_MouseClickCh(3);
+    click("Right");
+    EXPECT_EQ(nextFrames(2), (Frames{ptz(2, 1, 0, 1), ptz(2, 5, 0, 1)}));
+}
+
 TEST_F(Panels, AudioButtonsAndTheirHighlight)
 {
     showPanel("_Audio");

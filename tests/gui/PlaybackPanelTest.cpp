@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "GuiTestSupport.h"
+#include "platform/GuiMailbox.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -359,13 +360,10 @@ public:
     void DisplayConnectStr(const std::string&, int, const std::string&, int) override {}
     void SetSearchInfo(int type, int32_t v1, int32_t v2, const uint8_t*, size_t) override
     {
-        QMetaObject::invokeMethod(
-            this,
-            [this, type, v1, v2] {
-                if (m_panel)
-                    m_panel->SetSearchInfo(type, v1, v2);
-            },
-            Qt::QueuedConnection);
+        m_box.post([this, type, v1, v2] {
+            if (m_panel)
+                m_panel->SetSearchInfo(type, v1, v2);
+        });
     }
 
     std::function<void(TimeSearchController&)> duringSearch;
@@ -375,6 +373,7 @@ public:
 private:
     NxNet& m_net;
     QPointer<TimeSearchController> m_panel;
+    GuiMailbox m_box{this};
 };
 
 class PlaybackWire : public ::testing::Test {

@@ -54,6 +54,8 @@ struct Target : IPlaybackTarget {
         calls.push_back(std::to_string(cmd) + " " + std::to_string(a) + " " + std::to_string(b));
     }
     void RequestHistory(const uint8_t* record, size_t len) override { history.emplace_back(record, record + len); }
+    void EndHistory() override { ++historyEnds; }
+    int historyEnds = 0;
 };
 
 template <typename T>
@@ -101,6 +103,30 @@ Bytes historyRecord(uint32_t day, uint16_t channels, uint16_t events)
     return b;
 }
 
+QPushButton* dayButtonOf(CalendarSearchController* p, int day)
+{
+    for (int c = 0; c < 7; ++c)
+        for (int r = 0; r < 6; ++r)
+            if (p->dayButton(c, r)->text() == QString::number(day))
+                return p->dayButton(c, r);
+    ADD_FAILURE() << "no button for day " << day;
+    return p->dayButton(0, 0);
+}
+
+QString statusOf(QWidget* p)
+{
+    return p->findChild<QLabel*>("labelDataStatus")->text();
+}
+
+std::vector<int> hoursOf(CalendarSearchController* p, const QColor& c)
+{
+    std::vector<int> out;
+    for (int h = 0; h < 24; ++h)
+        if (p->hourCell(h)->color() == c)
+            out.push_back(h);
+    return out;
+}
+
 // ---------------------------------------------------------------------------
 // Calendar panel, answered by hand
 
@@ -121,15 +147,7 @@ protected:
     QDateTimeEdit* playPicker() { return child<QDateTimeEdit>(panel.get(), "datePickerSearch"); }
     // The user picks a date in the month picker.
     void pickDate(const QDate& d) { child<QDateEdit>(panel.get(), "datePickerCalendar")->setDate(d); }
-    QPushButton* dayButton(int d)
-    {
-        for (int c = 0; c < 7; ++c)
-            for (int r = 0; r < 6; ++r)
-                if (panel->dayButton(c, r)->text() == QString::number(d))
-                    return panel->dayButton(c, r);
-        ADD_FAILURE() << "no button for day " << d;
-        return panel->dayButton(0, 0);
-    }
+    QPushButton* dayButton(int d) { return dayButtonOf(panel.get(), d); }
     bool marked(int d) { return !dayButton(d)->icon().isNull(); }
     // The recorder's day answer for 2024-01-d, handed on as the link does.
     void answerDay(int group, int d, uint32_t from, uint32_t to, int slot = -1)
@@ -138,14 +156,7 @@ protected:
         panel->SetSearchInfo(SEARCH_INFO_DAY, slot < 0 ? d - 1 : slot, 0, a.data() + 8, a.size() - 8);
     }
     QColor minute(int m, int ch) { return panel->minuteCell(m, ch)->color(); }
-    std::vector<int> greenHours()
-    {
-        std::vector<int> out;
-        for (int h = 0; h < 24; ++h)
-            if (panel->hourCell(h)->color() == QColor(Qt::green))
-                out.push_back(h);
-        return out;
-    }
+    std::vector<int> greenHours() { return hoursOf(panel.get(), Qt::green); }
 
     Target target;
     ModalSearchWindow window;
@@ -187,6 +198,9 @@ TEST_F(CalendarPanel, MonthGridMarksAndNames)
     EXPECT_EQ(panel->hourCell(5)->accessibleName(), "Hour 5");
     EXPECT_EQ(panel->minuteCell(7, 2)->accessibleName(), "Minute 7 Channel 3");
 
+    // The range answer asks for the shown month; the answer marks its days.
+    panel->SetSearchInfo(SEARCH_INFO_RANGE, 1, 2);
+    EXPECT_EQ(target.calls.back(), req(2, civilToTime(2023, 7, 1)));
     panel->SetSearchInfo(SEARCH_INFO_MONTH, int32_t(1u | 1u << 14 | 1u << 30), 0);
     EXPECT_EQ(text("labelDataStatus"), "Data receiving is completed");
     for (int d = 1; d <= 31; ++d)
@@ -209,7 +223,9 @@ TEST_F(CalendarPanel, MonthStepsKeepTheDayInsideTheMonth)
 {
     open(7);
     pickDate(QDate(2024, 3, 31));
+    panel->SetSearchInfo(SEARCH_INFO_RANGE, 1, 2);
     panel->SetSearchInfo(SEARCH_INFO_MONTH, 0xFF, 0);
+    EXPECT_EQ(panel->recDay(), 0xFFu);
     click(child<QPushButton>(panel.get(), "btnLastMonth"));
     EXPECT_EQ(panel->recDay(), 0u);
     EXPECT_EQ(playPicker()->date(), QDate(2024, 2, 29));
@@ -222,6 +238,27 @@ TEST_F(CalendarPanel, MonthStepsKeepTheDayInsideTheMonth)
     click(child<QPushButton>(panel.get(), "btnToday"));
     EXPECT_EQ(playPicker()->date(), QDate::currentDate());
     EXPECT_EQ(target.calls.size(), sent);  // steps ask for nothing
+}
+
+TEST_F(CalendarPanel, StepsStopAtTheEndsOfThePickersRange)
+{
+    open(7);
+    QDateEdit* month = child<QDateEdit>(panel.get(), "datePickerCalendar");
+    pickDate(QDate(1970, 2, 10));
+    click(child<QPushButton>(panel.get(), "btnLastMonth"));
+    click(child<QPushButton>(panel.get(), "btnLastMonth"));
+    EXPECT_EQ(month->date(), QDate(1970, 1, 10));
+    EXPECT_EQ(playPicker()->date(), QDate(1970, 1, 10));
+    EXPECT_EQ(panel->dayButton(4, 0)->text(), "1");  // a Thursday, not December 1969's 4th
+    click(dayButton(1));
+    EXPECT_EQ(target.calls.back(), req(1, 0));
+
+    pickDate(QDate(2037, 12, 5));
+    click(child<QPushButton>(panel.get(), "btnNextMonth"));
+    EXPECT_EQ(month->date(), QDate(2037, 12, 5));
+    EXPECT_EQ(panel->dayButton(4, 4)->text(), "31");  // not January 2038's 28th
+    click(dayButton(31));
+    EXPECT_EQ(target.calls.back(), req(1, civilToTime(2037, 12, 31)));
 }
 
 class CalendarDayMaps : public CalendarPanel, public ::testing::WithParamInterface<int> {};
@@ -262,25 +299,22 @@ INSTANTIATE_TEST_SUITE_P(Groups, CalendarDayMaps, ::testing::Values(7, 8, 9, 11,
 
 TEST_F(CalendarPanel, ShortDayRecordsAndBadSlots)
 {
-    open(1);  // 11,620 bytes of an H map
+    open(2);  // the first 14,452 bytes of an H map
     pickDate(QDate(2024, 1, 15));
     click(dayButton(15));
-    answerDay(1, 15, civilToTime(2024, 1, 15), civilToTime(2024, 1, 16));
-    EXPECT_EQ(greenHours(), range(0, 16));
-    click(panel->hourCell(16));
-    EXPECT_EQ(minute(2, 0), QColor(Qt::blue));  // its motion mask arrived
-    EXPECT_EQ(minute(3, 0), QColor(Qt::white));
+    answerDay(2, 15, civilToTime(2024, 1, 15), civilToTime(2024, 1, 16));
+    EXPECT_EQ(greenHours(), range(0, 19));
+    click(panel->hourCell(19));
+    EXPECT_EQ(minute(5, 0), QColor(Qt::blue));
 
     // A slot outside the month is not stored.
-    answerDay(1, 15, 0, 0, 31);
+    answerDay(2, 15, 0, 0, 31);
     EXPECT_EQ(text("labelDataStatus"), "Data receiving is failed");
-    EXPECT_EQ(greenHours(), range(0, 16));
-    // A day without recordings leaves the hour cells as they were.
-    panel->SetSearchInfo(SEARCH_INFO_MONTH, 0, 0);
-    answerDay(1, 20, 0, 0);
+    EXPECT_EQ(greenHours(), range(0, 19));
+    // An answer nobody asked for with nothing recorded paints nothing.
+    answerDay(2, 15, 0, 0);
     EXPECT_EQ(text("labelDataStatus"), "Data receiving is completed");
-    answerDay(1, 15, 0, 0);
-    EXPECT_EQ(greenHours(), range(0, 16));
+    EXPECT_EQ(greenHours(), range(0, 19));
 }
 
 TEST_F(CalendarPanel, PlayUntouchedGivesTheOpeningMomentCancelGivesZero)
@@ -345,11 +379,21 @@ TEST_F(HistoryPanel, LoadFollowsChannelCountAndGroup)
     }
     EXPECT_EQ(child<QTableView>(panel.get(), "tableEventView")->accessibleName(), "Events");
 
-    panel = std::make_unique<HistorySearchController>();
-    open(0, 8);  // no recorder: the channel boxes stay as they are
-    EXPECT_FALSE(box("checkMuseum")->isHidden());
-    for (int n = 1; n <= 16; ++n)
-        EXPECT_TRUE(ch(n)->isEnabled() && !ch(n)->isHidden()) << n;
+    // No recorder (0) or more channels than boxes: all 16 boxes count.
+    for (int channels : {0, 20}) {
+        target.history.clear();
+        panel = std::make_unique<HistorySearchController>();
+        open(channels, 8);
+        EXPECT_FALSE(box("checkMuseum")->isHidden());
+        for (int n = 1; n <= 16; ++n)
+            EXPECT_TRUE(!ch(n)->isEnabled() && !ch(n)->isHidden()) << n;
+        click(box("checkWholeCh"));
+        click(ch(16));
+        EXPECT_TRUE(ch(1)->isEnabled());
+        click(search());
+        ASSERT_EQ(target.history.size(), 1u);
+        EXPECT_EQ(target.history[0], historyRecord(kDay, 0x7FFF, 0xFFFF)) << channels;
+    }
 }
 
 TEST_F(HistoryPanel, RequestRecordFollowsTheBoxes)
@@ -424,6 +468,39 @@ TEST_F(HistoryPanel, PagesAppendUntilTheLastOne)
     EXPECT_EQ(panel->numberOfRowsInTableView(), 0);
 }
 
+TEST_F(HistoryPanel, ListStopsAtItsLimitAndEndsTheSearch)
+{
+    const int limit = int(HistorySearchController::kMaxHistoryRows);
+    const int full = 16384;  // items of a full H page
+    open(4, 7);
+    click(search());
+    page(pageOf(7, testrec::HistoryStatus::Normal, 0, full));
+    EXPECT_EQ(count(), QString("Count : %1").arg(full));
+    EXPECT_EQ(target.historyEnds, 0);
+    page(pageOf(7, testrec::HistoryStatus::Normal, full, full));
+    EXPECT_EQ(panel->numberOfRowsInTableView(), limit);
+    EXPECT_EQ(count(), QString("Count : %1 (more not shown)").arg(limit));
+    EXPECT_EQ(target.historyEnds, 1);
+    EXPECT_TRUE(search()->isEnabled());
+    // Later pages of the search change nothing.
+    page(pageOf(7, testrec::HistoryStatus::Empty, 0, 0));
+    EXPECT_EQ(count(), QString("Count : %1 (more not shown)").arg(limit));
+    EXPECT_EQ(target.historyEnds, 1);
+
+    // A search that ends exactly at the limit was not cut; one page more is.
+    click(search());
+    EXPECT_EQ(panel->numberOfRowsInTableView(), 0);
+    page(pageOf(7, testrec::HistoryStatus::Normal, 0, full));
+    page(pageOf(7, testrec::HistoryStatus::End, full, limit - full));
+    EXPECT_EQ(count(), QString("Count : %1").arg(limit));
+    EXPECT_EQ(target.historyEnds, 1);
+    click(search());
+    page(pageOf(7, testrec::HistoryStatus::Normal, 0, full));
+    page(pageOf(7, testrec::HistoryStatus::Normal, full, limit - full));
+    EXPECT_EQ(count(), QString("Count : %1 (more not shown)").arg(limit));
+    EXPECT_EQ(target.historyEnds, 2);
+}
+
 TEST_F(HistoryPanel, HdhlGroupsReadTheHdhlForm)
 {
     open(16, 11);
@@ -453,10 +530,15 @@ protected:
         ctrl->ShowSearchView();
         rec->clearCommands();
     }
-    // Presses a playback panel button; `during` runs inside the search run.
+    // Presses a playback panel button; `during` runs inside the search run,
+    // which ends (cancelled) if `during` left it open, also on a failed step.
     void pressSearch(const char* button, const std::function<void()>& during)
     {
-        QTimer::singleShot(0, ctrl.get(), during);
+        QTimer::singleShot(0, ctrl.get(), [this, during] {
+            during();
+            if (ModalSearchWindow* w = ctrl->searchWindow(); w && w->isVisible())
+                w->reject();
+        });
         click(ctrl->playbackPanel()->findChild<QAbstractButton*>(button));
     }
     std::vector<Bytes> payloads(uint32_t id)
@@ -520,6 +602,95 @@ TEST_F(SearchWindows, CalendarPlaysTheChosenMinute)
     // A late answer finds no window.
     rec->sendCommand(18, searchInfo(0, 0xFF));
     QTest::qWait(200);
+}
+
+// Model ids of groups 0 and 1 (11,620-byte HDHL maps), 10 (the same), 7 (the
+// whole H form) and 2 (an H map cut to 14,452 bytes).
+class CalendarDayForms : public SearchWindows, public ::testing::WithParamInterface<int> {};
+
+TEST_P(CalendarDayForms, RecordedHoursOfTheDayAndEmptyOrFailedDays)
+{
+    const int group = testrec::modelGroup(GetParam());
+    const QDate today = QDate::currentDate();
+    const QDate other = today.addDays(today.day() > 10 ? -5 : 5);
+    const uint32_t midnight = civilToTime(today.year(), today.month(), today.day());
+    testrec::RecorderConfig cfg;
+    cfg.modelId = uint32_t(GetParam());
+    cfg.recordStart = midnight;
+    cfg.recordEnd = midnight + 86399;  // only today is recorded
+    connectTo(cfg);
+    pressSearch("btnCalendarSearch", [&] {
+        CalendarSearchController* p = ctrl->calendarSearchPanel();
+        ASSERT_NE(p, nullptr);
+        ASSERT_TRUE(waitFor([&] { return p->recDay() != 0; }, 5s));
+        click(dayButtonOf(p, today.day()));
+        ASSERT_TRUE(waitFor([&] { return statusOf(p) == "Data receiving is completed"; }, 5s));
+        EXPECT_EQ(hoursOf(p, Qt::green), range(0, group == 2 ? 19 : 23));
+        click(p->hourCell(group == 2 ? 19 : 23));
+        EXPECT_EQ(p->minuteCell(25, 2)->color(), QColor(Qt::yellow));
+
+        // A day without recordings, then a failed one, show no hours.
+        click(dayButtonOf(p, other.day()));
+        ASSERT_TRUE(waitFor([&] { return statusOf(p) == "Data receiving is completed"; }, 5s));
+        EXPECT_EQ(hoursOf(p, Qt::white), range(0, 23));
+        click(dayButtonOf(p, today.day()));
+        ASSERT_TRUE(waitFor([&] { return p->hourCell(0)->color() == QColor(Qt::green); }, 5s));
+        rec->updateConfig([](testrec::RecorderConfig& c) { c.searchInfoFail = true; });
+        click(dayButtonOf(p, other.day()));
+        ASSERT_TRUE(waitFor([&] { return statusOf(p) == "Data receiving is failed"; }, 5s));
+        EXPECT_EQ(hoursOf(p, Qt::white), range(0, 23));
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, CalendarDayForms, ::testing::Values(200, 41, 110, 61, 21));
+
+TEST_F(SearchWindows, CalendarMarksOnlyTheMonthItAskedFor)
+{
+    const QDate today = QDate::currentDate();
+    const uint32_t now = wallTime(QDateTime::currentDateTime());
+    testrec::RecorderConfig cfg;
+    cfg.recordStart = now - 400 * 86400;
+    cfg.recordEnd = now + 400 * 86400;
+    cfg.answerMonths = false;
+    connectTo(cfg);
+    const uint32_t monthStart = civilToTime(today.year(), today.month(), 1);
+    pressSearch("btnCalendarSearch", [&] {
+        CalendarSearchController* p = ctrl->calendarSearchPanel();
+        ASSERT_NE(p, nullptr);
+        ASSERT_TRUE(waitFor([&] { return rec->commandCount(15) == 2; }, 5s));
+        // The user steps on before the month's answer arrives.
+        click(p->findChild<QPushButton*>("btnNextMonth"));
+        rec->sendCommand(18, testrec::monthAnswer(monthStart, cfg.recordStart, cfg.recordEnd));
+        ASSERT_TRUE(waitFor([&] { return statusOf(p) == "Data receiving is completed"; }, 5s));
+        EXPECT_EQ(p->recDay(), 0u);
+        EXPECT_TRUE(dayButtonOf(p, 1)->icon().isNull());
+    });
+    EXPECT_EQ(payloads(15), (std::vector<Bytes>{searchInfo(3, 0), searchInfo(2, monthStart)}));
+}
+
+TEST_F(SearchWindows, EventLogMaskOfAnEightChannelRecorder)
+{
+    testrec::RecorderConfig cfg;
+    cfg.channels = 8;
+    connectTo(cfg);
+    pressSearch("btnEventSearch", [&] {
+        HistorySearchController* p = ctrl->historySearchPanel();
+        ASSERT_NE(p, nullptr);
+        auto box = [&](int n) {
+            return p->findChild<QCheckBox*>(n == 1 ? QString("checkCh1") : QString("checkCH%1").arg(n));
+        };
+        for (int n = 1; n <= 16; ++n)
+            EXPECT_EQ(box(n)->isHidden(), n > 8) << n;
+        EXPECT_FALSE(box(1)->isEnabled());
+        click(p->findChild<QCheckBox*>("checkWholeCh"));
+        EXPECT_TRUE(box(8)->isEnabled());
+        click(box(2));
+        click(box(7));
+        p->findChild<QDateEdit*>("datePickerTimeSel")->setDate(QDate(2024, 1, 15));
+        click(p->findChild<QPushButton*>("btnHistory"));
+        ASSERT_TRUE(waitFor([&] { return p->findChild<QPushButton*>("btnHistory")->isEnabled(); }, 5s));
+    });
+    EXPECT_EQ(payloads(32), std::vector<Bytes>{historyRecord(kDay, 0x00BD, 0xFFFF)});
 }
 
 TEST_F(SearchWindows, EventLogPagesThenPlayback)

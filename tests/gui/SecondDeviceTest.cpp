@@ -144,6 +144,34 @@ TEST_F(SecondDevice, SnapshotFolderOfThePanel)
     EXPECT_EQ(QSettings("vesk", "vesk").value("capturePath").toString(), dir.path());
 }
 
+// The device's state reaches the status line and the view as a recorder's
+// does: "Connected" while pictures come, the failure picture and
+// "Disconnected" at once when the device goes away, and "Connected" again
+// once it is back on its port.
+TEST_F(SecondDevice, StatusLineAndViewFollowTheDevice)
+{
+    ctrl->prepareLink = [](CoNetwork& link) {
+        if (auto* device = dynamic_cast<CNetwork*>(&link))
+            device->reconnectAfter = 3s;
+    };
+    MyOpenGLView* view = window->mainGLView();
+    connectDevice();
+    EXPECT_TRUE(waitFor([&] { return ctrl->statusText() == "Connected"; }, 5s));
+    EXPECT_TRUE(view->isStreaming());
+    uint16_t port = dev->port();
+    dev->stop();  // killed: its connection closes mid-stream
+    EXPECT_TRUE(waitFor([&] { return ctrl->statusText() == "Disconnected"; }, 1s));
+    EXPECT_FALSE(view->isStreaming());
+    EXPECT_EQ(view->currentNetStatus(), 8);  // "7_Con_Fail_NetErr"
+    EXPECT_FALSE(viewShows(testdev::flatColour(81, 90, 240), 300ms));
+    EXPECT_TRUE(window->btnDisconnect()->isEnabled());
+
+    ASSERT_TRUE(dev->start(port));
+    EXPECT_TRUE(dev->waitUntil([](const testdev::DeviceStatus& s) { return s.logins == 1; }, 10s));
+    EXPECT_TRUE(waitFor([&] { return ctrl->statusText() == "Connected"; }, 5s));
+    EXPECT_TRUE(viewShows(testdev::flatColour(81, 90, 240), 10s));
+}
+
 TEST_F(SecondDevice, PictureIsDrawnWhateverAnEarlierRecorderLeft)
 {
     MyOpenGLView* view = window->mainGLView();

@@ -251,9 +251,17 @@ struct DayForm {
     size_t hourSize;
 };
 
-DayForm dayFormOf(int group)
+constexpr DayForm kDayH{12, 724}, kDayHdhl{8, 484};
+
+// A record of a form's whole size is sent in that form; a shorter one is
+// the group's form cut to what the client reads.
+DayForm dayFormOf(int group, size_t recordSize)
 {
-    return usesHdhlForms(group) ? DayForm{8, 484} : DayForm{12, 724};
+    if (recordSize == 4 + 24 * kDayHdhl.hourSize)
+        return kDayHdhl;
+    if (recordSize == 4 + 24 * kDayH.hourSize)
+        return kDayH;
+    return usesHdhlForms(group) ? kDayHdhl : kDayH;
 }
 
 // Writes a 16-bit field only when it fits in the record as sent: groups
@@ -312,7 +320,7 @@ Bytes dayAnswer(int group, int modelId, int version, uint32_t dayTime, uint32_t 
     setLe32(p, 0, dayTime);
     setLe32(p, 4, uint32_t(c.day - 1));
     const uint16_t all = uint16_t(channels >= 16 ? 0xFFFF : (1u << std::max(channels, 0)) - 1);
-    fillDay(p, dayFormOf(group), midnight, start, end, all);
+    fillDay(p, dayFormOf(group, size - 8), midnight, start, end, all);
     return p;
 }
 

@@ -58,10 +58,10 @@ Bytes echoPayload(int version, uint16_t videoLossMask);
 Bytes rangeAnswer(uint32_t start, uint32_t end);
 Bytes monthAnswer(uint32_t monthTime, uint32_t start, uint32_t end);
 uint32_t monthDayMask(uint32_t monthTime, uint32_t start, uint32_t end);
-// Day answer: the day's time, its slot (day of the month - 1) and its map in
-// the group's form (HDHL for groups 8, 9, 11 and 12, H for the others), cut
-// to the length the client reads for the group: groups 0, 1 and 10 send
-// 11,620 bytes of the 17,380-byte H form, group 2 14,452.
+// Day answer: the day's time, its slot (day of the month - 1) and its map,
+// as long as the client reads for the group. An 11,620-byte map (groups 0,
+// 1, 8, 9, 10, 11 and 12) is the HDHL form, a 17,380-byte one (group 7) the
+// H form; group 2 sends the first 14,452 bytes of the H form.
 Bytes dayAnswer(int group, int modelId, int version, uint32_t dayTime, uint32_t start, uint32_t end,
                 int channels);
 

@@ -543,7 +543,8 @@ void TestRecorder::handleSearchInfo(const ReceivedCommand& c)
     } else if (kind == 3) {
         sendAnswer(17, rangeAnswer(cfg.recordStart, cfg.recordEnd));
     } else if (kind == 2) {
-        sendAnswer(18, monthAnswer(t, cfg.recordStart, cfg.recordEnd));
+        if (cfg.answerMonths)
+            sendAnswer(18, monthAnswer(t, cfg.recordStart, cfg.recordEnd));
     } else if (kind == 1) {
         sendAnswer(19, dayAnswer(g, cfg.modelId, cfg.protocolVersion, t, cfg.recordStart, cfg.recordEnd,
                                  clampChannels(cfg.channels)));

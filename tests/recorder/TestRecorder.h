@@ -97,6 +97,7 @@ struct RecorderConfig {
     bool searchBusy = false;      // command 20 to 13 and 15
     uint32_t searchBusyReason = 45;
     bool searchInfoFail = false;  // command 16 to 15
+    bool answerMonths = true;     // false: month requests (15 kind 2) wait for a test to answer them
     bool answerEnterSearch = true;  // command 14 with the range to 13
     HistoryMode historyMode = HistoryMode::Normal;
     // Items of each event-log page in order; every page but the last says

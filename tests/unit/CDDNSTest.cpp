@@ -2,6 +2,7 @@
 // test DDNS server that lead both link kinds to their device.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -62,6 +63,14 @@ TEST(DdnsFrames, AnswersAreReadOnlyWhenWhole)
         EXPECT_FALSE(CDDNS::frameComplete(good.data(), int(good.size()) - 1));
         ASSERT_TRUE(CDDNS::readAnswer(good.data(), int(good.size()), ip, sizeof ip, &port)) << v2;
         EXPECT_STREQ(ip, "192.168.0.1");
+        EXPECT_EQ(port, 2000);
+        // Either tail ends a frame of either head.
+        Bytes otherTail = good;
+        const uint8_t kV1Tail[4] = {0x00, 0x00, 0x01, 0xB4};
+        std::memcpy(otherTail.data() + otherTail.size() - 4, v2 ? kV1Tail : reinterpret_cast<const uint8_t*>("NEND"), 4);
+        ASSERT_TRUE(CDDNS::frameComplete(otherTail.data(), int(otherTail.size()))) << v2;
+        port = 0;
+        ASSERT_TRUE(CDDNS::readAnswer(otherTail.data(), int(otherTail.size()), ip, sizeof ip, &port)) << v2;
         EXPECT_EQ(port, 2000);
         for (DdnsAnswer bad : {DdnsAnswer::Short, DdnsAnswer::NoTerminator, DdnsAnswer::PortZero}) {
             cfg.answer = bad;
@@ -206,15 +215,21 @@ TEST_F(DdnsLookup, FailuresEndTheLinkWithTheirState)
         uint32_t state;
         const char* log;
     };
-    DdnsConfig wrongGreeting, close, portZero, silent;
+    DdnsConfig wrongGreeting, close, portZero, silent, trickle;
     wrongGreeting.greetingId = 41;
+    // One byte at a time: each byte would restart a wait, the deadline
+    // stays where it is.
+    trickle.answerPieces.assign(60, 1);
+    trickle.pieceDelayMs = 25;
+    trickle.devicePort = 9;  // a whole answer would be a success
     close.answer = DdnsAnswer::Close;
     portZero.answer = DdnsAnswer::PortZero;
     silent.answer = DdnsAnswer::None;
     for (const Case& c : {Case{wrongGreeting, NET_DDNS_SERVER_FAIL, ""},
                           Case{close, NET_DDNS_INFO_FAIL, "ddns connection closed"},
                           Case{portZero, NET_DDNS_INFO_FAIL, "ddns answer without a port"},
-                          Case{silent, NET_DDNS_INFO_FAIL, "ddns login timeout"}}) {
+                          Case{silent, NET_DDNS_INFO_FAIL, "ddns login timeout"},
+                          Case{trickle, NET_DDNS_INFO_FAIL, "ddns login timeout"}}) {
         ASSERT_TRUE(startServer(c.cfg));
         CNetwork* net = deviceLink(server->address(), server->port(), [](CDDNS& d) {
             d.timing.answerWaitMs = 300;

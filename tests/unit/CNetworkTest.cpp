@@ -268,6 +268,8 @@ protected:
             frames.emplace_back(f, f + len);
         };
         net->m_dwTimeout = 1500ms;
+        net->setViewPointer(&reports);
+        net->setAppController(&reports);
         if (tune)
             tune(*net);
         net->setNetInfo(0, "127.0.0.1", "", pass.c_str(), port >= 0 ? port : dev->port(), "", 0, "", 1);
@@ -280,6 +282,7 @@ protected:
     }
 
     linktest::LogCapture log;
+    linktest::Reports reports;
     std::unique_ptr<testdev::TestDevice> dev;
     std::unique_ptr<CNetwork> net;
     std::mutex frameLock;
@@ -357,6 +360,69 @@ TEST_F(DeviceSession, SilenceReconnectsWithinTheThread)
     EXPECT_TRUE(waitFor([&] { return net->state() == NET_LOGIN_OK; }, 5s));
     dev->setStreaming(true);
     EXPECT_TRUE(waitFor([&] { return net->state() == NET_STREAMING; }, 5s));
+    // The view heard every step, the silence as a failure before the new
+    // connect, and the new stream.
+    std::vector<int> got = reports.statusList();
+    std::vector<int> want = {NET_CONNECT_FAIL, NET_CONNECT_REQ, NET_CONNECT_OK, NET_LOGIN_OK, NET_STREAMING};
+    ASSERT_GE(got.size(), want.size() + 3);
+    EXPECT_EQ(std::vector<int>(got.end() - 5, got.end()), want);
+    EXPECT_EQ(std::vector<int>(got.begin(), got.begin() + 3),
+              (std::vector<int>{NET_CONNECT_REQ, NET_CONNECT_OK, NET_LOGIN_OK}));
+}
+
+// A connection the device closes is a failure at once, long before the
+// silence rule; the link connects again once that time has passed.
+TEST_F(DeviceSession, ClosedConnectionIsAFailureAtOnce)
+{
+    startDevice();
+    connect("1234", -1, [](CNetwork& n) { n.reconnectAfter = 2s; });
+    ASSERT_TRUE(reports.waitStatus(NET_STREAMING, 5s));
+    dev->disconnectClient();
+    ASSERT_TRUE(reports.waitStatus(NET_CONNECT_FAIL, 1s));
+    EXPECT_FALSE(net->IsConnectDVR());
+    EXPECT_TRUE(log.has("connection closed by the device"));
+    EXPECT_EQ(dev->status().connections, 1);
+    EXPECT_TRUE(dev->waitUntil([](const testdev::DeviceStatus& s) { return s.logins == 2; }, 5s));
+    EXPECT_TRUE(waitFor([&] { return net->state() == NET_STREAMING; }, 5s));
+}
+
+// A device that floods command messages: a bounded log, the newest pointer
+// values, and a stop between two messages.
+TEST_F(DeviceSession, CommandFloodIsSummarisedAndStopsBetweenMessages)
+{
+    struct MouseCount : linktest::Reports {
+        void setNetMouseInfo(uint32_t v, int8_t, int8_t, uint16_t) override
+        {
+            last = v;
+            ++calls;
+        }
+        std::atomic<uint32_t> last{0};
+        std::atomic<int> calls{0};
+    } mouse;
+    startDevice();
+    connect("1234", -1, [&](CNetwork& n) { n.setViewPointer(&mouse); });
+    ASSERT_TRUE(dev->waitUntil([](const testdev::DeviceStatus& s) { return s.logins == 1; }, 5s));
+    Bytes flood;
+    for (int i = 0; i < 20000; ++i) {
+        Bytes info(11, 0);
+        info[2] = uint8_t(i >> 8);
+        info[3] = uint8_t(i);
+        Bytes m = testdev::message(i % 2 ? testdev::kMaxUser : testdev::kPointerInfo, info);
+        flood.insert(flood.end(), m.begin(), m.end());
+    }
+    int before = log.lines();
+    ASSERT_TRUE(dev->sendRaw(flood));
+    EXPECT_TRUE(waitFor([&] { return mouse.last == 19998u; }, 5s));
+    // The echo of each message and "MAX USER" print a few lines a second.
+    EXPECT_LT(log.lines() - before, 100);
+    vlogFlush();
+    EXPECT_TRUE(log.has("more times: MAX USER"));
+    EXPECT_EQ(net->state(), uint32_t(NET_STREAMING));
+
+    // Bytes of a flood left unread when the stop comes are not scanned.
+    ASSERT_TRUE(dev->sendRaw(flood));
+    net->StopThread();
+    EXPECT_TRUE(net->isThreadExitDone());
 }
 
 TEST_F(DeviceSession, FailedConnectsAndStopLatency)

@@ -1,6 +1,7 @@
 #pragma once
 // Shared pieces of the link tests: hand-packed protocol bytes, a recorder
 // of what the link reports upward and a capture of what it logs.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -124,6 +125,7 @@ public:
         searchAnswers.push_back({type, v1, v2, Bytes(data, data + len)});
         cv.notify_all();
     }
+    bool hasRoomForAnswer(size_t) const override { return room.load(); }
     void ShowSearchAlertView() override { alerts++; }
     void DisplayConnectStr(const std::string&, int, const std::string&, int) override { connectSteps++; }
 
@@ -154,6 +156,7 @@ public:
     std::vector<std::string> infos;
     std::vector<Answer> searchAnswers;
     std::atomic<int> maxCh{-1}, covert{-1}, rec{-1}, videoLoss{-1}, group{-1}, alerts{0}, connectSteps{0};
+    std::atomic<bool> room{true};  // for answers waiting on the GUI thread
     char titles[16][32] = {};
 };
 
@@ -183,6 +186,11 @@ public:
     {
         std::lock_guard<std::mutex> lock(m);
         return text.find(s) != std::string::npos;
+    }
+    int lines() const
+    {
+        std::lock_guard<std::mutex> lock(m);
+        return int(std::count(text.begin(), text.end(), '\n'));
     }
 
 private:

@@ -364,9 +364,9 @@ TEST_F(Delivery, PlaybackWaitsForAFreeSlot)
     close(fds[1]);
 }
 
-// Stopping the link drops the queued decodes and waits for the running one;
-// the channel that lost pictures waits for a key frame. A slot taken before
-// the queue's reset is not shown after it.
+// Stopping the link drops the queued decodes and waits for the running one,
+// and a stopped link parses nothing more. A slot taken before the queue's
+// reset is not shown after it.
 TEST_F(Delivery, StopAndResetWithDecodesInFlight)
 {
     open(1);
@@ -386,8 +386,9 @@ TEST_F(Delivery, StopAndResetWithDecodesInFlight)
     EXPECT_EQ(decodedTimes(), std::vector<uint32_t>{1});
     EXPECT_EQ(videoQ.freeCount(), RingBuffer::capacity() - 1);
     EXPECT_EQ(pictures(), std::vector<uint32_t>{1});
-    send(0, FrameType::Other, f[3].data, 4);
-    EXPECT_EQ(net->decodeGate(0), 0);
+    send(0, FrameType::Key, f[0].data, 4);
+    net->waitDecodesIdle();
+    EXPECT_EQ(decodedTimes(), std::vector<uint32_t>{1});
 
     // A fresh link: its held decode commits after the queue was reset.
     open(1);

@@ -18,6 +18,7 @@
 #include "recorder/TestRecorder.h"
 
 using namespace std::chrono_literals;
+using linktest::Bytes;
 using linktest::Reports;
 using testrec::LoginResult;
 using testrec::RecorderConfig;
@@ -340,6 +341,75 @@ TEST_F(Session, SearchAnswersReachTheControllerAsCopies)
     EXPECT_EQ(reports.searchAnswers[0].type, SEARCH_INFO_RANGE);
     EXPECT_EQ(uint32_t(reports.searchAnswers[0].v1), cfg.recordStart);
     EXPECT_EQ(uint32_t(reports.searchAnswers[0].v2), cfg.recordEnd);
+}
+
+// Event-log pages count only while a request is open, and answers wait for
+// room on the GUI thread in order, without holding up a stop.
+TEST_F(Session, EventLogPagesAreBoundedToTheirRequest)
+{
+    RecorderConfig cfg;
+    cfg.historyPageItems = {3, 2};
+    loggedIn(cfg);
+    const int fix = net->cmdFixSize(33);
+    ASSERT_GT(fix, 8);
+    auto page = [&](uint32_t status) {
+        Bytes payload(size_t(net->cmdV2() ? fix - 4 : (fix - 4) / 2), 0);
+        payload[0] = uint8_t(status);
+        return net->cmdV2() ? linktest::cmdV2(33, payload) : linktest::cmdV1(33, payload);
+    };
+    auto answers = [&] {
+        std::lock_guard<std::mutex> lock(reports.m);
+        return reports.searchAnswers.size();
+    };
+    auto flood = [&] {
+        Bytes b;
+        for (int i = 0; i < 20; ++i) {
+            Bytes p = page(2);
+            b.insert(b.end(), p.begin(), p.end());
+        }
+        ASSERT_TRUE(rec->sendRaw(b));
+    };
+
+    // A recorder that sends pages nobody asked for is not heard.
+    flood();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(answers(), 0u);
+    EXPECT_TRUE(log.has("event-log page without a request dropped"));
+
+    // A request takes its pages up to the last one, and no more.
+    const Bytes request(16, 0);
+    net->RequestHistory(request.data(), request.size());
+    EXPECT_TRUE(linktest::waitFor([&] { return answers() == 2; }, 3s));
+    EXPECT_FALSE(net->historyOpen());
+    flood();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(answers(), 2u);
+
+    // Closing the window ends an open request.
+    net->RequestHistory(request.data(), request.size());
+    net->EndHistory();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(answers(), 2u);
+
+    // With no room on the GUI thread the answers wait, then come in order.
+    reports.room = false;
+    net->RequestHistory(request.data(), request.size());
+    flood();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(answers(), 2u);
+    reports.room = true;
+    EXPECT_TRUE(linktest::waitFor([&] { return answers() >= 4; }, 3s));
+    {
+        std::lock_guard<std::mutex> lock(reports.m);
+        EXPECT_EQ(reports.searchAnswers[2].data.size(), size_t(fix - 4) / (net->cmdV2() ? 1 : 2));
+    }
+    // A stop ends the wait.
+    reports.room = false;
+    net->RequestHistory(request.data(), request.size());
+    flood();
+    std::this_thread::sleep_for(100ms);
+    net->StopThread();
+    EXPECT_TRUE(net->isThreadExitDone());
 }
 
 TEST_F(Session, AudioOfTheRequestedChannelOnly)

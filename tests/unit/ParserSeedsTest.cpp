@@ -1,18 +1,21 @@
 // The parser fuzz target's seed corpus: the committed files are what the
 // recorder's packing code makes today, every seed still reaches what it was
-// made for, and no input leaves state behind for the next.
+// made for with either decoder, and no input leaves state behind for the
+// next.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <string>
 
 #include "fuzz/ParserHarness.h"
 #include "fuzz/ParserSeeds.h"
 
 namespace {
 
+using parserfuzz::Decoding;
 using parserfuzz::RunStats;
 
 std::vector<uint8_t> readFile(const std::filesystem::path& p)
@@ -42,35 +45,50 @@ TEST(ParserSeeds, CommittedCorpusIsCurrent)
     EXPECT_EQ(committed, made) << redo;
 }
 
+// Both decoders of the fuzz target: the link's H.264 decoders and the
+// stand-in.
+constexpr Decoding kDecodings[] = {Decoding::h264, Decoding::standIn};
+
+std::string traceName(const parserfuzz::Seed& seed, Decoding decoding)
+{
+    return seed.name + (decoding == Decoding::h264 ? " (H.264)" : " (stand-in)");
+}
+
 TEST(ParserSeeds, EachSeedReachesWhatItWasMadeFor)
 {
     parserfuzz::ParserHarness harness;
-    for (const auto& seed : seeds()) {
-        SCOPED_TRACE(seed.name);
-        const RunStats r = harness.run(seed.input.data(), seed.input.size());
-        EXPECT_GE(r.commands, seed.minCommands);
-        EXPECT_GE(r.pictures, seed.minPictures);
-        EXPECT_GE(r.audioBlocks, seed.minAudioBlocks);
+    for (Decoding decoding : kDecodings) {
+        for (const auto& seed : seeds()) {
+            SCOPED_TRACE(traceName(seed, decoding));
+            const RunStats r = harness.run(seed.input.data(), seed.input.size(), decoding);
+            EXPECT_GE(r.commands, seed.minCommands);
+            EXPECT_GE(r.pictures, seed.minPictures);
+            EXPECT_GE(r.audioBlocks, seed.minAudioBlocks);
+        }
     }
 }
 
 TEST(ParserSeeds, InputsLeaveNoStateBehind)
 {
-    // The seeds in order and then in reverse order on one harness: each
-    // gives the same result whatever ran before it.
+    // The seeds in order with each decoder, then in reverse order with the
+    // two decoders taking turns, on one harness: each gives the same result
+    // whatever ran before it.
     parserfuzz::ParserHarness harness;
-    std::vector<RunStats> alone;
-    for (const auto& seed : seeds())
-        alone.push_back(harness.run(seed.input.data(), seed.input.size()));
+    std::vector<RunStats> alone[2];
+    for (int k = 0; k < 2; ++k)
+        for (const auto& seed : seeds())
+            alone[k].push_back(harness.run(seed.input.data(), seed.input.size(), kDecodings[k]));
     for (size_t i = seeds().size(); i-- > 0;) {
-        const auto& seed = seeds()[i];
-        SCOPED_TRACE(seed.name);
-        const RunStats r = harness.run(seed.input.data(), seed.input.size());
-        EXPECT_EQ(r.commands, alone[i].commands);
-        EXPECT_EQ(r.frames, alone[i].frames);
-        EXPECT_EQ(r.pictures, alone[i].pictures);
-        EXPECT_EQ(r.audioBlocks, alone[i].audioBlocks);
-        EXPECT_EQ(r.readings, alone[i].readings);
+        for (int k = 0; k < 2; ++k) {
+            const auto& seed = seeds()[i];
+            SCOPED_TRACE(traceName(seed, kDecodings[k]));
+            const RunStats r = harness.run(seed.input.data(), seed.input.size(), kDecodings[k]);
+            EXPECT_EQ(r.commands, alone[k][i].commands);
+            EXPECT_EQ(r.frames, alone[k][i].frames);
+            EXPECT_EQ(r.pictures, alone[k][i].pictures);
+            EXPECT_EQ(r.audioBlocks, alone[k][i].audioBlocks);
+            EXPECT_EQ(r.readings, alone[k][i].readings);
+        }
     }
 }
 

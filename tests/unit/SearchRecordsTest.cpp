@@ -1,6 +1,6 @@
 // The search answer readers against the test recorder's own packing: month
-// grid, day maps in both forms (and cut short), event-log pages in both
-// forms, and the event-log request record.
+// grid, day maps in both forms (chosen by size, or cut short), event-log
+// pages in both forms, and the event-log request record.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -48,32 +48,47 @@ Bytes dayRecord(int group, uint32_t from, uint32_t to)
     return Bytes(answer.begin() + 8, answer.end());
 }
 
-// Groups 0, 1 and 10 send 11,620 bytes of an H map: what lies beyond reads
-// as nothing recorded, and nothing is read past the record.
-TEST(SearchDayMap, ShortHRecordIsReadOnlyAsFarAsItGoes)
+// A day record is read in the form of its size: 11,620 bytes are the HDHL
+// form (groups 0, 1 and 10 too), 17,380 the H form; group 2's 14,452 bytes
+// are an H map read only as far as it goes.
+TEST(SearchDayMap, FormFollowsTheRecordSize)
 {
-    for (int group : {0, 1, 10}) {
-        const Bytes rec = dayRecord(group, civilToTime(2024, 1, 15), civilToTime(2024, 1, 16));
+    const uint32_t day = civilToTime(2024, 1, 15), next = civilToTime(2024, 1, 16);
+    for (int group : {0, 1, 8, 9, 10, 11, 12}) {
+        const Bytes rec = dayRecord(group, day, next);
         ASSERT_EQ(rec.size(), 11620u);
-        auto day = std::make_unique<tagSearchDay_H>();
-        ReadSearchDay(rec.data(), rec.size(), day.get());
-        EXPECT_NE(day->rhour[16].rch, 0);
-        EXPECT_EQ(day->rhour[17].rch, 0);
-        // Hour 16 ends inside minute 2: its motion mask arrived, its sensor
-        // mask did not.
-        EXPECT_EQ(day->rhour[16].rmin[2].md, 0x0001);
-        EXPECT_EQ(day->rhour[16].rmin[2].sensor, 0);
+        ASSERT_TRUE(IsHdhlDayRecord(rec.size(), group)) << group;
+        // Hour 23, minute 25, field md at 8 + 484 * 23 + 8 * 25 + 2.
+        EXPECT_EQ(testrec::readLe16(rec, 8 + 484 * 23 + 8 * 25 + 2), 0x0004) << group;
+        auto map = std::make_unique<tagSearchDay_HDHL>();
+        ReadSearchDay(rec.data(), rec.size(), map.get());
+        EXPECT_EQ(map->rhour[23].rch, 0x000F) << group;
+        EXPECT_EQ(map->rhour[23].rmin[25].md, 0x0004) << group;
+        EXPECT_EQ(map->rhour[23].rmin[25].sensor, 0x0004) << group;
+        EXPECT_EQ(map->rhour[23].rmin[59].rch, 0x000F) << group;
     }
-    // Group 2's 14,452 bytes reach into hour 19.
-    const Bytes two = dayRecord(2, civilToTime(2024, 1, 15), civilToTime(2024, 1, 16));
-    auto day = std::make_unique<tagSearchDay_H>();
-    ReadSearchDay(two.data(), two.size(), day.get());
-    EXPECT_NE(day->rhour[19].rch, 0);
-    EXPECT_EQ(day->rhour[20].rch, 0);
+    const Bytes h = dayRecord(7, day, next);
+    ASSERT_EQ(h.size(), 17380u);
+    EXPECT_FALSE(IsHdhlDayRecord(h.size(), 8));  // the size decides, not the group
+    EXPECT_EQ(testrec::readLe16(h, 8 + 724 * 23 + 12 * 25 + 4), 0x0004);
+    auto map = std::make_unique<tagSearchDay_H>();
+    ReadSearchDay(h.data(), h.size(), map.get());
+    EXPECT_EQ(map->rhour[23].rmin[25].sensor, 0x0004);
+
+    const Bytes two = dayRecord(2, day, next);
+    ASSERT_EQ(two.size(), 14452u);
+    EXPECT_FALSE(IsHdhlDayRecord(two.size(), 2));
+    EXPECT_TRUE(IsHdhlDayRecord(two.size(), 11));
+    ReadSearchDay(two.data(), two.size(), map.get());
+    EXPECT_NE(map->rhour[19].rch, 0);
+    EXPECT_EQ(map->rhour[20].rch, 0);
+    // Hour 19 ends inside minute 57.
+    EXPECT_EQ(map->rhour[19].rmin[57].rch, 0x000F);
+    EXPECT_EQ(map->rhour[19].rmin[58].rch, 0);
     // Nothing at all leaves an empty day.
-    ReadSearchDay(nullptr, 0, day.get());
-    EXPECT_EQ(day->rch, 0);
-    EXPECT_EQ(day->rhour[8].rmin[0].rch, 0);
+    ReadSearchDay(nullptr, 0, map.get());
+    EXPECT_EQ(map->rch, 0);
+    EXPECT_EQ(map->rhour[8].rmin[0].rch, 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -157,6 +172,7 @@ TEST(SearchHistory, ItemCountIsBoundedByThePage)
     h.resize(16 + 16 * 3 + 15);  // room for three items and part of a fourth
     testrec::setLe32(h, 4, 0x7FFFFFFF);
     EXPECT_EQ(ReadHistoryItems_H(h.data(), h.size()).size(), 3u);
+    EXPECT_EQ(ReadHistoryItems_H(h.data(), h.size(), 2).size(), 2u);
     testrec::setLe32(h, 4, 0x80000000u);  // negative
     EXPECT_TRUE(ReadHistoryItems_H(h.data(), h.size()).empty());
 
@@ -164,6 +180,7 @@ TEST(SearchHistory, ItemCountIsBoundedByThePage)
     d.resize(20 + 32 * 2 + 31);
     testrec::setLe32(d, 4, 5);
     EXPECT_EQ(ReadHistoryItems_HDHL(d.data(), d.size()).size(), 2u);
+    EXPECT_EQ(ReadHistoryItems_HDHL(d.data(), d.size(), 1).size(), 1u);
     d.resize(19);
     EXPECT_TRUE(ReadHistoryItems_HDHL(d.data(), d.size()).empty());
 
