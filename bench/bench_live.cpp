@@ -36,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "link/CNetDef.h"
 #include "link/INetController.h"
 #include "link/NxNet.h"
@@ -93,12 +94,7 @@ Options parseOptions(int argc, char** argv)
         if (a == "--help" || a == "-h") {
             usage(argv[0]);
             std::exit(0);
-        } else if (a == "--channels" && more) {
-            o.channels = std::clamp(std::atoi(argv[++i]), 1, 16);
-        } else if (a == "--size" && more && std::sscanf(argv[i + 1], "%dx%d", &o.width, &o.height) == 2) {
-            ++i;
-        } else if (a == "--fps" && more) {
-            o.fps = std::clamp(std::atoi(argv[++i]), 1, 60);
+        } else if (bench::takeStreamOption(argc, argv, i, o.channels, o.width, o.height, o.fps)) {
         } else if (a == "--gop" && more) {
             o.gop = std::clamp(std::atoi(argv[++i]), 1, 250);
         } else if (a == "--bitrate" && more) {
@@ -204,12 +200,7 @@ double processCpuSeconds()
 // Peak resident memory since the last reset, in MiB.
 double peakRssMiB()
 {
-    std::ifstream f("/proc/self/status");
-    std::string line;
-    while (std::getline(f, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::atof(line.c_str() + 6) / 1024.0;
-    return 0;
+    return bench::statusMiB("VmHWM:");
 }
 
 void resetPeakRss()

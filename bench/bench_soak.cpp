@@ -37,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "app/AppController.h"
 #include "app/TitleBar.h"
 #include "app/dvrList.h"
@@ -91,12 +92,7 @@ Options parseOptions(int argc, char** argv)
             std::exit(0);
         } else if (a == "--cycles" && more) {
             o.cycles = std::clamp(std::atoi(argv[++i]), 1, 100000);
-        } else if (a == "--channels" && more) {
-            o.channels = std::clamp(std::atoi(argv[++i]), 1, 16);
-        } else if (a == "--size" && more && std::sscanf(argv[i + 1], "%dx%d", &o.width, &o.height) == 2) {
-            ++i;
-        } else if (a == "--fps" && more) {
-            o.fps = std::clamp(std::atoi(argv[++i]), 1, 60);
+        } else if (bench::takeStreamOption(argc, argv, i, o.channels, o.width, o.height, o.fps)) {
         } else if (a == "--connected" && more) {
             o.connected = std::clamp(std::atof(argv[++i]), 0.2, 600.0);
         } else if (a == "--default-allocator") {
@@ -207,16 +203,6 @@ struct Sample {
     int fds = 0;
 };
 
-double statusMiB(const char* key)
-{
-    std::ifstream f("/proc/self/status");
-    std::string line;
-    while (std::getline(f, line))
-        if (line.rfind(key, 0) == 0)
-            return std::atof(line.c_str() + std::strlen(key)) / 1024.0;
-    return 0;
-}
-
 int countEntries(const char* dir)
 {
     int n = 0;
@@ -249,7 +235,7 @@ Sample sample()
 {
     const struct mallinfo2 mi = mallinfo2();
     Sample s;
-    s.rssMiB = statusMiB("VmRSS:");
+    s.rssMiB = bench::statusMiB("VmRSS:");
     s.inUseMiB = double(mi.uordblks + mi.hblkhd) / (1024.0 * 1024.0);
     s.freeMiB = double(mi.fordblks) / (1024.0 * 1024.0);
     s.mappedMiB = double(mi.hblkhd) / (1024.0 * 1024.0);
@@ -399,7 +385,7 @@ int main(int argc, char** argv)
     std::printf("after cycle %zu: RSS %+.3f MiB a cycle (mean of the first %zu %.1f MiB, of the last %zu %.1f MiB), "
                 "in use %+.3f MiB a cycle; peak RSS %.1f MiB\n",
                 warm, slope(rssTail), k, mean(rssTail.begin(), rssTail.begin() + long(k)), k,
-                mean(rssTail.end() - long(k), rssTail.end()), slope(useTail), statusMiB("VmHWM:"));
+                mean(rssTail.end() - long(k), rssTail.end()), slope(useTail), bench::statusMiB("VmHWM:"));
     controller.EndApplication();
     return 0;
 }

@@ -82,7 +82,8 @@ public:
 
     // Observer for tests: every cut video frame (start code and payload).
     std::function<void(const uint8_t* frame, uint32_t len)> onFrame;
-    // Silence after which the thread reconnects; tests shorten it.
+    // Silence after which the thread reconnects, and the least time from
+    // the last data to a new connect after a loss; tests shorten it.
     std::chrono::milliseconds reconnectAfter{7000};
     // Wall-clock bound of the login wait.
     std::chrono::milliseconds m_dwTimeout{5000};
