@@ -1,15 +1,27 @@
 #include "app/TitleBar.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QSurfaceFormat>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 #include "output/MyOpenGLView.h"
+
+void TitleBar::prepareApplication()
+{
+    QSurfaceFormat format;
+    format.setProfile(QSurfaceFormat::CompatibilityProfile);
+    format.setVersion(2, 1);
+    QSurfaceFormat::setDefaultFormat(format);
+    QCoreApplication::setApplicationName("vesk");
+    QCoreApplication::setOrganizationName("vesk");
+}
 
 TitleBar::TitleBar(QWidget* parent) : QMainWindow(parent)
 {

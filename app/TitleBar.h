@@ -27,6 +27,9 @@ public:
     // Makes w the only content of the box; answers false when the window
     // refuses to end a text edit first.
     static bool setBoxContent(QGroupBox* box, QWidget* w);
+    // What the application sets before its QApplication exists: the OpenGL
+    // profile the video view draws with and the names its settings use.
+    static void prepareApplication();
 
 signals:
     void windowWillClose();

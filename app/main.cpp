@@ -1,5 +1,4 @@
 #include <QApplication>
-#include <QSurfaceFormat>
 
 #include "app/AppController.h"
 #include "app/TitleBar.h"
@@ -8,13 +7,8 @@
 int main(int argc, char** argv)
 {
     Memory::configureAllocator();
-    QSurfaceFormat format;
-    format.setProfile(QSurfaceFormat::CompatibilityProfile);
-    format.setVersion(2, 1);
-    QSurfaceFormat::setDefaultFormat(format);
+    TitleBar::prepareApplication();
     QApplication app(argc, argv);
-    QApplication::setApplicationName("vesk");
-    QApplication::setOrganizationName("vesk");
 
     TitleBar window;
     AppController controller(&window);

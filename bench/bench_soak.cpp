@@ -305,14 +305,8 @@ int main(int argc, char** argv)
     // As the application's main does.
     if (!opt.defaultAllocator)
         Memory::configureAllocator();
-
-    QSurfaceFormat format;
-    format.setProfile(QSurfaceFormat::CompatibilityProfile);
-    format.setVersion(2, 1);
-    QSurfaceFormat::setDefaultFormat(format);
+    TitleBar::prepareApplication();
     QApplication app(argc, argv);
-    QApplication::setApplicationName("vesk");
-    QApplication::setOrganizationName("vesk");
     if (opt.verbose)
         setLogSink([](const std::string& line) { std::fprintf(stderr, "client: %s\n", line.c_str()); });
     else

@@ -204,14 +204,16 @@ void CNetwork::waitForRetry()
         std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
 }
 
-void CNetwork::readSocket()
+// False when the wait itself failed, which ends the thread.
+bool CNetwork::readSocket()
 {
     pollfd pfd{hClientSocket, POLLIN, 0};
     int r = ::poll(&pfd, 1, 1);
     if (r < 0 && errno != EINTR) {
         vlog("SELECT ERROR\n");
-        connectionLost("connection lost (poll)");
-        return;
+        closeSocket();
+        setNetStatus(NET_CONNECT_FAIL);
+        return false;
     }
     if (r > 0) {
         ssize_t got = ::recv(hClientSocket, m_readbuf.get(), kReadBufSize, 0);
@@ -222,10 +224,11 @@ void CNetwork::readSocket()
         } else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
             // A closed connection is noticed at once, not after the silence.
             connectionLost(got == 0 ? "connection closed by the device" : "connection lost (recv)");
-            return;
+            return true;
         }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return true;
 }
 
 void CNetwork::ThreadHandler()
@@ -269,8 +272,8 @@ void CNetwork::ThreadHandler()
             connectionLost("RECONNECT START\n");
             // The silence already lasted its time: try again at once.
             m_retryAt = Clock::now();
-        } else if (hClientSocket >= 0) {
-            readSocket();
+        } else if (hClientSocket >= 0 && !readSocket()) {
+            break;
         }
         if (stopRequested()) {
             vlog("THREAD EXIT OK\n");

@@ -108,7 +108,7 @@ private:
     // The connection broke or went silent: tell the view at once, close,
     // and try again once the silence rule's time has passed.
     void connectionLost(const char* why);
-    void readSocket();
+    bool readSocket();
     void waitForRetry();
     void scanByte(uint8_t b);
     void putCommandByte(uint8_t b);

@@ -49,8 +49,9 @@ void expectTextsAreNames(QWidget* root, const char* where)
         if (auto* label = qobject_cast<QLabel*>(w)) {
             EXPECT_EQ(nameOf(label), label->text()) << where << ": " << label->objectName().toStdString();
         } else if (auto* field = qobject_cast<QLineEdit*>(w); field && field->isReadOnly()) {
-            if (!field->accessibleName().isEmpty())
+            if (!field->accessibleName().isEmpty()) {
                 EXPECT_EQ(nameOf(field), field->text()) << where << ": " << field->objectName().toStdString();
+            }
         }
     }
 }
