@@ -274,7 +274,13 @@ void AppController::OnButtonDvrConnect()
                      ddnsIp.constData(), site->ddnsPort(), id.constData(), site->modelNum());
     if (prepareLink)
         prepareLink(*link);
+    // The status line tells the connection's progress from the click on.
+    if (site->bDDNSUSe())
+        m_progress = Progress{ddnsIp.toStdString(), "DDNS", site->ddnsPort()};
+    else
+        m_progress = Progress{ip.toStdString(), "DVR", site->dvrport()};
     m_link = std::move(link);
+    DisplayConnectStr("", 0, "", CONNECT_STR_PROGRESS);
     m_link->CreateThread();
     deviceLinkStarted();
 }
@@ -310,8 +316,22 @@ bool AppController::connectInProgress() const
 
 bool AppController::linkConnecting() const
 {
-    uint32_t s = m_link ? m_link->state() : uint32_t(NET_DISCONNECTED);
-    return s == NET_DDNS_CONNECT_REQ || s == NET_CONNECT_REQ;
+    if (!m_link)
+        return false;
+    switch (m_link->state()) {
+    case NET_DISCONNECTED:  // not started yet
+    case NET_DDNS_CONNECT_REQ:
+    case NET_DDNS_SERVER_OK:
+    case NET_DDNS_INFO_OK:
+    case NET_CONNECT_REQ:
+    case NET_CONNECT_OK:
+    case NET_LOGIN_OK:
+    case NET_WAIT_DATA:
+    case NET_LOGIN_REQ:
+        return true;
+    default:
+        return false;
+    }
 }
 
 void AppController::CheckEcho()

@@ -162,9 +162,21 @@ private:
     bool permitted(uint32_t bit);
     void releaseLink();
     bool connectInProgress() const;
-    // The current site link is in a step that sends progress texts (the
-    // DDNS server's or the device's connect).
+    // The current site link is on its way to pictures or waits for them:
+    // neither streaming nor failed.
     bool linkConnecting() const;
+    // The connecting text for these values, with the next count of dots.
+    QString progressLine(const std::string& text, int code, const std::string& text2);
+    // The same for the current connection's progress.
+    QString progressLine();
+    // What the current connection's progress text names: the site's own
+    // address at Connect, then what its link reports while connecting.
+    struct Progress {
+        std::string text;
+        std::string text2;
+        int code = 0;
+    };
+    Progress m_progress;
     // Second device (AppController_Device.cpp).
     static std::unique_ptr<CoNetwork> createLink(int siteModel);
     void deviceLinkStarted();

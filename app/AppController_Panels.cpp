@@ -119,25 +119,42 @@ void AppController::DisplayConnectStr(const std::string& text, int code, const s
     case CONNECT_STR_DISCONNECTED:
         line = "Disconnected";
         break;
-    default: {
-        // A progress text is stale once its link has left the step that
-        // sent it (connected, streaming or failed): what the link reported
-        // since stays on the status line.
-        if (hasSiteLink() && !linkConnecting())
-            return;
-        static const char* const kDots[] = {".", "..", "...", "..."};
-        if (connectCnt < 0 || connectCnt > 3)
-            connectCnt = 0;
-        line = QString("Connect %1 - %2 [Port : %3]%4")
-                   .arg(QString::fromStdString(text2), QString::fromStdString(text))
-                   .arg(code)
-                   .arg(kDots[connectCnt]);
-        if (++connectCnt > 3)
-            connectCnt = 0;
+    case CONNECT_STR_PROGRESS:
+        line = progressLine();
+        break;
+    default:
+        // A link's own progress text is kept for the connection's later
+        // steps; it is shown only while its link is still on the way to
+        // pictures: what the link reported since (connected, streaming or
+        // failed) stays on the status line.
+        if (hasSiteLink()) {
+            m_progress = Progress{text, text2, code};
+            if (!linkConnecting())
+                return;
+        }
+        line = progressLine(text, code, text2);
         break;
     }
-    }
     m_window->netStatus()->setText(line);
+}
+
+QString AppController::progressLine(const std::string& text, int code, const std::string& text2)
+{
+    static const char* const kDots[] = {".", "..", "...", "..."};
+    if (connectCnt < 0 || connectCnt > 3)
+        connectCnt = 0;
+    QString line = QString("Connect %1 - %2 [Port : %3]%4")
+                       .arg(QString::fromStdString(text2), QString::fromStdString(text))
+                       .arg(code)
+                       .arg(kDots[connectCnt]);
+    if (++connectCnt > 3)
+        connectCnt = 0;
+    return line;
+}
+
+QString AppController::progressLine()
+{
+    return progressLine(m_progress.text, m_progress.code, m_progress.text2);
 }
 
 QString AppController::statusText() const

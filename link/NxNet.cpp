@@ -115,6 +115,15 @@ void NxNet::resetForTest()
     m_cmddata_send_req_count = 0;
     m_pendingDiscontinuity = false;
     m_historyOpen = false;
+    m_gotConnectAnswer = false;
+    m_loginPending = false;
+    m_loggedIn = false;
+    m_stalled = false;
+    m_unasked = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_askedLock);
+        m_asked.clear();
+    }
     bIsFirstVideoData = false;
     _pk = tagNxPacket{};
     deleteADecoder();
@@ -177,6 +186,8 @@ void NxNet::ThreadHandler()
             int r = ::poll(&pfd, 1, 2);
             if (r > 0 && (pfd.revents & (POLLIN | POLLHUP | POLLERR)))
                 TcpReceivePump();
+            if (hClientSocket >= 0)
+                watchLiveness();
         }
     }
     CloseSocket();
@@ -251,6 +262,7 @@ bool NxNet::ConnectDVR()
         if (_pMain)
             _pMain->DisplayConnectStr(addrText, site.dvrPort, "DVR", 0);
         m_bConnect = true;
+        onConnected();
         setNetStatus(NET_CONNECT_OK);
         return true;
     }
@@ -273,6 +285,7 @@ bool NxNet::ConnectDVR()
             socklen_t len = sizeof err;
             if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0) {
                 m_bConnect = true;
+                onConnected();
                 return true;
             }
             return fail();
@@ -314,6 +327,8 @@ void NxNet::failConnection(const char* why)
 {
     vlog("%s", why);
     CloseSocket();
+    // A frame cut by the loss is not kept.
+    resetParser();
     setNetStatus(NET_CONNECT_FAIL);
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -87,6 +88,20 @@ public:
     // the GUI thread before it is dropped; tests shorten it.
     std::chrono::milliseconds answerWait{5000};
     void RequestSearch(int32_t unused, int32_t startTime);
+
+    // Liveness, on the wall clock; new bytes extend none of them, and tests
+    // shorten them. A recorder sends echoes while connected: no byte at all
+    // for silenceLimit is a lost connection.
+    std::chrono::milliseconds silenceLimit{20000};
+    // From the connect until the recorder has answered the login.
+    std::chrono::milliseconds loginLimit{10000};
+    // Pictures that stop for three times the longest recent gap between
+    // them, kept within these bounds, are a stalled stream; paused playback
+    // and frame steps are not judged.
+    std::chrono::milliseconds stallMin{5000};
+    std::chrono::milliseconds stallMax{9000};
+    // Answers dropped because no request of theirs was outstanding.
+    int unaskedAnswers() const { return m_unasked.load(); }
     bool ExitLive();
     bool PlaySpeed(int32_t speed);
     int GetEchoCount() const override { return m_echoCount.load(); }
@@ -186,6 +201,44 @@ private:
     void sendSeek();
     void WriteToSendQHandler(int cmd, const uint8_t* payload, size_t len);
     void setNetStatus(int status, const std::string& info = std::string());
+
+    // Liveness (NxNet_Watch.cpp), worker thread unless said.
+    using Clock = std::chrono::steady_clock;
+    void onConnected();
+    void watchLiveness();
+    void notePicture(bool held = false);
+    Clock::duration stallLimit() const;
+    bool stallJudged() const;
+    // GUI thread: what is streamed changes; the pictures' clock restarts.
+    void streamChanged() { m_streamChanged = true; }
+    Clock::time_point m_lastByte{};
+    Clock::time_point m_connectedAt{};
+    Clock::time_point m_lastPicture{};
+    Clock::time_point m_gapWindowStart{};
+    Clock::duration m_longestGap{};
+    Clock::duration m_previousGap{};
+    Clock::time_point m_lastEchoReply{};
+    bool m_stalled = false;
+    std::atomic<bool> m_streamChanged{false};
+
+    // Answers taken only while their request is outstanding.
+    bool m_gotConnectAnswer = false;  // worker
+    bool m_loginPending = false;      // worker
+    bool m_loggedIn = false;          // worker
+    struct Asked {
+        int cmd;   // 13 enter search, 15 recording information
+        int kind;  // of 15: 1 day, 2 month, 3 range
+        Clock::time_point at;
+    };
+    static constexpr size_t kAskedMax = 64;
+    static constexpr auto kAskedFor = std::chrono::seconds(60);
+    std::mutex m_askedLock;
+    std::deque<Asked> m_asked;
+    void noteAsked(int cmd, int kind);
+    // Takes the oldest outstanding request the answer cmd can answer.
+    bool takeAsked(int cmd);
+    void dropUnasked(int cmd);
+    std::atomic<int> m_unasked{0};
     // Hands a search answer to the controller once there is room for it;
     // false when it was dropped (stop, or no room in time).
     bool reportSearch(int type, int32_t v1, int32_t v2, const uint8_t* data, size_t len);

@@ -42,6 +42,10 @@ bool isNoPayloadCommand(int cmd)
     }
 }
 
+// A recorder sends echoes about once a second; faster ones are counted but
+// not each answered.
+constexpr auto kEchoReplyGap = std::chrono::milliseconds(100);
+
 // A frame must fit the send queue and the caller's buffer.
 bool fitsSendQ(size_t total, size_t cap)
 {
@@ -318,21 +322,33 @@ void NxNet::exe_cmd_fromServer(int cmd, int len)
         vlog("short command %d (%d bytes)\r\n", cmd, len);
         return false;
     };
+    // Answers count only while their request is outstanding.
+    auto asked = [&](bool outstanding) {
+        if (!outstanding)
+            dropUnasked(cmd);
+        return outstanding;
+    };
     switch (cmd) {
     case 1:
-        onConnectAnswer(p, len);
+        if (asked(!m_gotConnectAnswer))
+            onConnectAnswer(p, len);
         break;
     case 2:
-        setNetStatus(NET_MAX_USER);
-        failConnectionQuietly();
+        if (asked(!m_loggedIn)) {
+            setNetStatus(NET_MAX_USER);
+            failConnectionQuietly();
+        }
         break;
     case 4:
-        if (need(4))
+        if (asked(m_loginPending) && need(4))
             onLoginAccepted(p, len);
         break;
     case 5:
-        setNetStatus(NET_LOGIN_FAIL, std::string(reinterpret_cast<const char*>(p), len > 0 ? 1 : 0));
-        failConnectionQuietly();
+        if (asked(m_loginPending)) {
+            m_loginPending = false;
+            setNetStatus(NET_LOGIN_FAIL, std::string(reinterpret_cast<const char*>(p), len > 0 ? 1 : 0));
+            failConnectionQuietly();
+        }
         break;
     case 7:
         vlog("COMMAND_DATA_SEND_OK recv");
@@ -345,7 +361,7 @@ void NxNet::exe_cmd_fromServer(int cmd, int len)
         onEcho(p, len);
         break;
     case 14:
-        if (need(8)) {
+        if (asked(takeAsked(cmd)) && need(8)) {
             vlog("COMMAND_SEARCH_START_OK recv");
             std::lock_guard<std::recursive_mutex> lock(m_reqLock);
             NetSearchInfo& s = _searchInfo;
@@ -360,13 +376,15 @@ void NxNet::exe_cmd_fromServer(int cmd, int len)
         }
         break;
     case 16: {
+        if (!asked(takeAsked(cmd)))
+            break;
         vlog("COMMAND_SEARCH_INFO_FAIL");
         NetSearchInfo s = searchInfo();
         reportSearch(SEARCH_INFO_FAIL, int32_t(s.hdd_start_time), int32_t(s.hdd_end_time), nullptr, 0);
         break;
     }
     case 17:
-        if (need(8)) {
+        if (asked(takeAsked(cmd)) && need(8)) {
             vlog("COMMAND_SEARCH_INFO recv");
             uint32_t start = le32(p);
             uint32_t end = le32(p + 4);
@@ -380,13 +398,13 @@ void NxNet::exe_cmd_fromServer(int cmd, int len)
         }
         break;
     case 18:
-        if (need(8)) {
+        if (asked(takeAsked(cmd)) && need(8)) {
             vlog("COMMAND_SEARCH_INFO_MONTH");
             reportSearch(SEARCH_INFO_MONTH, int32_t(le32(p + 4)), int32_t(le32(p)), nullptr, 0);
         }
         break;
     case 19:
-        if (need(8)) {
+        if (asked(takeAsked(cmd)) && need(8)) {
             vlog("COMMAND_SEARCH_INFO_DAYS");
             uint32_t t = le32(p);
             tm_t tm{};
@@ -399,13 +417,18 @@ void NxNet::exe_cmd_fromServer(int cmd, int len)
         }
         break;
     case 20:
+        if (!asked(takeAsked(cmd)))
+            break;
         vlog("START FAIL");
         if (need(4) && (le32(p) == 45 || le32(p) == 46) && _pMain)
             _pMain->ShowSearchAlertView();
         break;
     case 21: {
-        vlog("SEARCH FAIL");
+        // A failed search matters only while recordings play.
         std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+        if (!asked(_searchInfo.hdd_search_mode_flag))
+            break;
+        vlog("SEARCH FAIL");
         _searchInfo.reset_search_play_time = true;
         break;
     }
@@ -515,11 +538,19 @@ void NxNet::onConnectAnswer(const uint8_t* p, int len)
         for (int i = 0; i < std::clamp(chCount, 0, 16); ++i)
             std::memcpy(info.chTitle[i], p + 12 + 16 * i, 16);
     }
+    m_gotConnectAnswer = true;
     SetModelParam(&info, model);
-    info.maxch = uint16_t(std::clamp(chCount, 0, 16));
-    if (chCount > 16 || chCount < 0)
-        vlog("channel count %d cut to %d", chCount, int(info.maxch));
     vlog("MAX CH %d", chCount);
+    if (chCount < 1) {
+        // A recorder without channels cannot be used: a failure the user sees.
+        vlog("channel count %d: recorder not usable\r\n", chCount);
+        setNetStatus(NET_MODEL_MISMATCH);
+        failConnectionQuietly();
+        return;
+    }
+    info.maxch = uint16_t(std::min(chCount, 16));
+    if (chCount > 16)
+        vlog("channel count %d cut to %d", chCount, int(info.maxch));
     // The size table and the delivery use the model as reported.
     info.model = model;
     {
@@ -540,11 +571,14 @@ void NxNet::onConnectAnswer(const uint8_t* p, int len)
         m_pView->setMaxCH(info.maxch);
         m_pView->SetChTitle(info.chTitle);
     }
+    m_loginPending = true;
     SendCmdToServer(3, 0, 0);
 }
 
 void NxNet::onLoginAccepted(const uint8_t* p, int len)
 {
+    m_loginPending = false;
+    m_loggedIn = true;
     setNetStatus(NET_LOGIN_OK);
     int ver = _dvr.nw_ver;
     tagTSiteInfo site = _siteInfo();
@@ -581,7 +615,12 @@ void NxNet::onEcho(const uint8_t* p, int len)
         _netInfo.vl = le16(p);
     if (m_pView)
         m_pView->SetVideoLoss(uint16_t(_netInfo.vl));
-    SendCmdToServer(12, 0, 0);
+    // Every echo counts; a flood of them is not answered one for one.
+    Clock::time_point now = Clock::now();
+    if (now - m_lastEchoReply >= kEchoReplyGap) {
+        m_lastEchoReply = now;
+        SendCmdToServer(12, 0, 0);
+    }
     m_echoCount++;
     m_echoTotal++;
 }

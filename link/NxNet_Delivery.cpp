@@ -147,6 +147,7 @@ bool NxNet::waitForPacing(int c)
             return false;
         }
         TcpSendPump();
+        notePicture(true);
         std::this_thread::sleep_for(std::chrono::microseconds(10));
         if (stopRequested())
             return false;
@@ -162,6 +163,7 @@ tag_FrameV_Orgin* NxNet::waitForVideoSlot()
             return slot;
         if (stopRequested())
             return nullptr;
+        notePicture(true);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
@@ -251,6 +253,7 @@ bool NxNet::ProcDvrFrame()
     }
     if (stopRequested())
         return true;
+    notePicture();
     if (search && !waitForPacing(c))
         return true;
     dispatchVideo(c, search);
@@ -302,6 +305,7 @@ DecodePool::Job* NxNet::waitForJob()
             return job;
         if (stopRequested())
             return nullptr;
+        notePicture(true);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }

@@ -101,6 +101,9 @@ void NxNet::TcpReceivePump()
         return;
     }
     parseReceived(_recv_buf.get(), int(n));
+    // Silence counts from the end of the parse: a frame held back by the
+    // playback pacing is not the recorder's silence.
+    m_lastByte = Clock::now();
 }
 
 void NxNet::parseReceived(const uint8_t* data, int n)

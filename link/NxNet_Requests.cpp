@@ -105,6 +105,7 @@ void NxNet::RequestLiveCh(int keyFrameOnly, int8_t ch)
     if (keyFrameOnly != 1)
         std::memset(sw, 0, sizeof sw);
     sendDataRequest(1, sw);
+    streamChanged();
     vlog("Request Live Ch : %d", ch);
 }
 
@@ -138,6 +139,8 @@ void NxNet::RequestSearchInfo(int32_t cmd, int32_t a, int32_t b)
 {
     if (!connected())
         return;
+    if (cmd == 15)
+        noteAsked(cmd, a);
     SendCmdToServer(cmd, a, b);
 }
 
@@ -162,6 +165,7 @@ void NxNet::RequestSearch(int32_t, int32_t startTime)
     _searchInfo.eNowPlaySpeed = 1;
     allDataReq(false, true);
     discontinuityNet();
+    noteAsked(13, 0);
     SendCmdToServer(13, 0, 0);
     _searchInfo.hdd_search_set_play_time = uint32_t(startTime);
     searchStartPlay();
@@ -202,6 +206,7 @@ bool NxNet::ExitLive()
     uint8_t sw[16];
     std::memset(sw, 1, sizeof sw);
     sendDataRequest(0, sw);
+    streamChanged();
     return true;
 }
 
@@ -232,6 +237,7 @@ bool NxNet::PlaySpeed(int32_t s)
     if (s == si.eNowPlaySpeed && !step)
         return true;
     int p = si.eNowPlaySpeed;
+    streamChanged();
     si.ePrevPrevPlaySpeed = si.ePrevPlaySpeed;
     si.ePrevPlaySpeed = p;
     si.eNowPlaySpeed = s;

@@ -8,6 +8,10 @@ enum EnumConnectStrKind : int {
     CONNECT_STR_LOGIN_FAIL = 1,    // code: the login refusal reason
     CONNECT_STR_CONNECTED = 2,
     CONNECT_STR_DISCONNECTED = 3,
+    // The current connection's progress text again (the last one its link
+    // sent, or the site's own address before that): the link is on its way
+    // to pictures or waits for them.
+    CONNECT_STR_PROGRESS = 4,
 };
 
 // What the video view asks of the main controller. Always called on the

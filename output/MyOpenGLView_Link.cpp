@@ -113,21 +113,21 @@ void MyOpenGLView::setNetStatus(int status, const std::string& info)
     if (!StatusTable::actionFor(status, &act))
         return;
     m_bBlank = false;
-    // A failure after pictures were shown ends them at once: the failure
-    // picture replaces them. A link that connects again (the second device
-    // does so by itself) shows its new pictures.
+    // Any other state after pictures were shown ends them at once: a failure
+    // or a stalled stream shows its picture, not the last pictures as if
+    // they were live. A link that connects again or whose pictures come
+    // back shows its new pictures.
     if (act.streaming) {
         m_bDrawStreaming = true;
         m_bLinkFailed = false;
     } else {
         m_CurrentNetStatus = act.picture;
-        m_bVideoShown = false;
-    }
-    if (act.buttonsOff) {
-        m_bLinkFailed = true;
         m_bDrawStreaming = false;
+        m_bVideoShown = false;
         forgetPictures();
     }
+    if (act.buttonsOff)
+        m_bLinkFailed = true;
     requestPaint();
     if (!_pMain)
         return;

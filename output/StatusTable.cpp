@@ -25,23 +25,23 @@ constexpr int kIgnored = -2;
 // Indexed by state 0..18; kIgnored marks states that do nothing.
 const Row kRows[kStates] = {
     {0, CONNECT_STR_DISCONNECTED, false},   // 0 no connection
-    {1, -1, false},                         // 1 DDNS lookup started
-    {2, -1, false},                         // 2 DDNS server reached
+    {1, CONNECT_STR_PROGRESS, false},       // 1 DDNS lookup started
+    {2, CONNECT_STR_PROGRESS, false},       // 2 DDNS server reached
     {3, -1, true},                          // 3 DDNS server failed
-    {4, -1, false},                         // 4 address from DDNS
+    {4, CONNECT_STR_PROGRESS, false},       // 4 address from DDNS
     {5, -1, true},                          // 5 no address from DDNS
-    {6, -1, false},                         // 6 connecting
-    {7, -1, false},                         // 7 connected
+    {6, CONNECT_STR_PROGRESS, false},       // 6 connecting
+    {7, CONNECT_STR_PROGRESS, false},       // 7 connected
     {8, -1, true},                          // 8 connection failed
-    {10, -1, false},                        // 9 login accepted
+    {10, CONNECT_STR_PROGRESS, false},      // 9 login accepted
     {11, CONNECT_STR_LOGIN_FAIL, true},     // 10 login refused
     {kIgnored, -1, false},                  // 11
     {12, -1, true},                         // 12 too many users
     {kIgnored, -1, false},                  // 13
     {kIgnored, -1, false},                  // 14
-    {13, -1, false},                        // 15 waiting for data
+    {13, CONNECT_STR_PROGRESS, false},      // 15 waiting for data
     {14, -1, true},                         // 16 model mismatch
-    {9, -1, false},                         // 17 login request sent
+    {9, CONNECT_STR_PROGRESS, false},       // 17 login request sent
     {-1, CONNECT_STR_CONNECTED, false},     // 18 first whole frame
 };
 

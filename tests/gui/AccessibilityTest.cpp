@@ -123,7 +123,9 @@ TEST_F(Accessibility, RecorderWindowsAndSearchPanelsReadTheirTexts)
     pressSearch("btnCalendarSearch", [&](QWidget* p) {
         ASSERT_TRUE(waitFor([&] { return labelText(p, "labelDataStatus") == "Data receiving is completed"; }, 5s));
         expectTextsAreNames(p, "calendar search");
-        rec->sendCommand(16, {});  // the recorder fails a search
+        // The recorder fails the next search.
+        rec->updateConfig([](testrec::RecorderConfig& c) { c.searchInfoFail = true; });
+        ctrl->RequestSearchInfo(15, SEARCH_KIND_DAY, int32_t(cfg.recordStart));
         ASSERT_TRUE(waitFor([&] { return labelText(p, "labelDataStatus") == "Data receiving is failed"; }, 5s));
         EXPECT_EQ(nameOf(p->findChild<QLabel*>("labelDataStatus")), "Data receiving is failed");
     });

@@ -464,6 +464,10 @@ static bool slotMatches(const Bytes& got, const Bytes& want, size_t off, int ver
 void TestRecorder::handleLogin(Session& s, const ReceivedCommand& c)
 {
     const RecorderConfig cfg = config();
+    if (!cfg.answerLogin) {
+        note("login not answered");
+        return;
+    }
     const Bytes want = expectedLoginRequest(cfg.userId, cfg.password, cfg.protocolVersion);
     LoginResult result = LoginResult::Accepted;
     if (!slotMatches(c.payload, want, 0, cfg.protocolVersion))

@@ -65,6 +65,7 @@ struct RecorderConfig {
     std::string userId = "admin";
     std::string password = "1234";
     bool refuseLogin = false;           // answer a right login with command 2
+    bool answerLogin = true;            // false: the login is never answered
     uint32_t permissionMask = 0xFFFF;
     uint32_t covertMask = 0;
     uint16_t recordingMask = 0xFFFF;
