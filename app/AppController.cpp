@@ -22,6 +22,7 @@
 #include "panels/PTZViewController.h"
 #include "panels/SearchViewController.h"
 #include "platform/GuiMailbox.h"
+#include "platform/MailboxReporter.h"
 #include "platform/Memory.h"
 #include "platform/Log.h"
 
@@ -43,57 +44,41 @@ enum ControllerReport : uint64_t {
 class AppController::LinkReporter : public INetController {
 public:
     LinkReporter(AppController* ctrl, std::shared_ptr<GuiMailbox> box, std::shared_ptr<std::atomic<uint64_t>> epoch)
-        : m_ctrl(ctrl), m_box(std::move(box)), m_epochSource(std::move(epoch)), m_epoch(m_epochSource->load())
+        : m_post(std::move(box), ctrl, epoch->load(),
+                 [epoch, mine = epoch->load()] { return epoch->load() == mine; })
     {
     }
     void SetModelGroup(uint32_t group) override
     {
-        m_box->postLatest(key(kModelGroup), wrap([group](AppController* c) { c->SetModelGroup(group); }));
+        m_post.latest(kModelGroup, [group](AppController& c) { c.SetModelGroup(group); });
     }
     bool hasRoomForAnswer(size_t bytes) const override
     {
-        return m_box->hasRoom(bytes);
+        return m_post.hasRoom(bytes);
     }
     void SetSearchInfo(int type, int32_t v1, int32_t v2, const uint8_t* data, size_t len) override
     {
         std::vector<uint8_t> copy;
         if (data && len)
             copy.assign(data, data + len);
-        auto job = wrap([type, v1, v2, copy = std::move(copy)](AppController* c) { c->SetSearchInfo(type, v1, v2, copy); });
-        if (!m_box->post(std::move(job), len))
+        auto job = [type, v1, v2, copy = std::move(copy)](AppController& c) { c.SetSearchInfo(type, v1, v2, copy); };
+        if (!m_post.inOrderOrDrop(std::move(job), len))
             vlog("search answer dropped: too many waiting");
     }
     void ShowSearchAlertView() override
     {
-        m_box->postLatest(key(kSearchAlert), wrap([](AppController* c) { c->ShowSearchAlertView(); }));
+        m_post.latest(kSearchAlert, [](AppController& c) { c.ShowSearchAlertView(); });
     }
     void DisplayConnectStr(const std::string& text, int code, const std::string& text2, int kind) override
     {
-        auto job = wrap([text, code, text2, kind](AppController* c) { c->DisplayConnectStr(text, code, text2, kind); });
-        if (!m_box->post(job))
-            m_box->postLatest(key(kConnectStrOverflow), std::move(job));
+        m_post.inOrder(kConnectStrOverflow,
+                       [text, code, text2, kind](AppController& c) { c.DisplayConnectStr(text, code, text2, kind); });
     }
 
     static constexpr GuiMailbox::Budget kAnswerBudget{64, size_t(2) << 20};
 
 private:
-    uint64_t key(ControllerReport kind) const { return m_epoch << 8 | kind; }
-
-    template <typename F>
-    std::function<void()> wrap(F fn)
-    {
-        auto epochSource = m_epochSource;
-        uint64_t epoch = m_epoch;
-        AppController* ctrl = m_ctrl;
-        return [ctrl, epochSource, epoch, fn = std::move(fn)]() {
-            if (epochSource->load() == epoch)
-                fn(ctrl);
-        };
-    }
-    AppController* m_ctrl;
-    std::shared_ptr<GuiMailbox> m_box;
-    std::shared_ptr<std::atomic<uint64_t>> m_epochSource;
-    uint64_t m_epoch;
+    MailboxReporter<AppController> m_post;
 };
 
 AppController::AppController(TitleBar* window, QObject* parent)

@@ -8,6 +8,7 @@
 #include "output/IViewController.h"
 #include "output/MyOpenGLView.h"
 #include "platform/GuiMailbox.h"
+#include "platform/MailboxReporter.h"
 #include "platform/Log.h"
 
 namespace {
@@ -32,41 +33,39 @@ enum ReportKind : uint64_t {
 class ViewLinkReporter final : public INetView {
 public:
     ViewLinkReporter(std::shared_ptr<GuiMailbox> box, MyOpenGLView* view, uint64_t epoch)
-        : m_box(std::move(box)), m_view(view), m_epoch(epoch)
+        : m_post(std::move(box), view, epoch, [view, epoch] { return view->acceptsReport(epoch); })
     {
     }
 
     void setNetStatus(int status, const std::string& info) override
     {
-        auto job = wrap([status, info](MyOpenGLView& v) { v.setNetStatus(status, info); });
-        if (!m_box->post(job))
-            m_box->postLatest(key(kStatusOverflow), std::move(job));
+        m_post.inOrder(kStatusOverflow, [status, info](MyOpenGLView& v) { v.setNetStatus(status, info); });
     }
     void setMaxCH(int maxCh) override
     {
-        latest(kMaxCh, [maxCh](MyOpenGLView& v) { v.setMaxCH(maxCh); });
+        m_post.latest(kMaxCh, [maxCh](MyOpenGLView& v) { v.setMaxCH(maxCh); });
     }
     void SetChTitle(const char (&titles)[16][32]) override
     {
         auto copy = std::make_shared<Titles>();
         std::memcpy(copy->t, titles, sizeof copy->t);
-        latest(kTitles, [copy](MyOpenGLView& v) { v.SetChTitle(copy->t); });
+        m_post.latest(kTitles, [copy](MyOpenGLView& v) { v.SetChTitle(copy->t); });
     }
     void SetCovert(uint16_t mask) override
     {
-        latest(kCovert, [mask](MyOpenGLView& v) { v.SetCovert(mask); });
+        m_post.latest(kCovert, [mask](MyOpenGLView& v) { v.SetCovert(mask); });
     }
     void SetRecOnOff(uint16_t mask) override
     {
-        latest(kRecOnOff, [mask](MyOpenGLView& v) { v.SetRecOnOff(mask); });
+        m_post.latest(kRecOnOff, [mask](MyOpenGLView& v) { v.SetRecOnOff(mask); });
     }
     void SetVideoLoss(uint16_t mask) override
     {
-        latest(kVideoLoss, [mask](MyOpenGLView& v) { v.SetVideoLoss(mask); });
+        m_post.latest(kVideoLoss, [mask](MyOpenGLView& v) { v.SetVideoLoss(mask); });
     }
     void setNetMouseInfo(uint32_t version, int8_t offsetX, int8_t offsetY, uint16_t videoStd) override
     {
-        latest(kMouseInfo, [=](MyOpenGLView& v) { v.setNetMouseInfo(version, offsetX, offsetY, videoStd); });
+        m_post.latest(kMouseInfo, [=](MyOpenGLView& v) { v.setNetMouseInfo(version, offsetX, offsetY, videoStd); });
     }
 
 private:
@@ -74,28 +73,7 @@ private:
         char t[16][32];
     };
 
-    uint64_t key(ReportKind kind) const { return m_epoch << 8 | kind; }
-
-    template <typename Fn>
-    std::function<void()> wrap(Fn fn)
-    {
-        MyOpenGLView* view = m_view;
-        uint64_t epoch = m_epoch;
-        return [view, epoch, fn = std::move(fn)]() {
-            if (view->acceptsReport(epoch))
-                fn(*view);
-        };
-    }
-
-    template <typename Fn>
-    void latest(ReportKind kind, Fn fn)
-    {
-        m_box->postLatest(key(kind), wrap(std::move(fn)));
-    }
-
-    std::shared_ptr<GuiMailbox> m_box;
-    MyOpenGLView* m_view;
-    uint64_t m_epoch;
+    MailboxReporter<MyOpenGLView> m_post;
 };
 
 std::unique_ptr<INetView> MyOpenGLView::makeLinkReporter()
