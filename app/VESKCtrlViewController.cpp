@@ -4,10 +4,14 @@
 #include <QWidget>
 
 #include "app/IControlBarTarget.h"
+#include "platform/GuiMailbox.h"
 #include "ui_VESKView.h"
 
 VESKCtrlViewController::VESKCtrlViewController(QObject* parent)
-    : QObject(parent), m_ui(std::make_unique<Ui::VESKView>()), m_view(new QWidget)
+    : QObject(parent),
+      m_ui(std::make_unique<Ui::VESKView>()),
+      m_view(new QWidget),
+      m_mailbox(std::make_unique<GuiMailbox>(this))
 {
     m_ui->setupUi(m_view);
     awakeFromNib();
@@ -21,6 +25,7 @@ VESKCtrlViewController::VESKCtrlViewController(QObject* parent)
 
 VESKCtrlViewController::~VESKCtrlViewController()
 {
+    m_mailbox->close();
     delete m_view.data();
 }
 
@@ -33,7 +38,7 @@ void VESKCtrlViewController::SetButtonStatus(int status)
 {
     const bool enabled = status != 0;
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this, enabled] { applyButtonStatus(enabled); }, Qt::QueuedConnection);
+        m_mailbox->postLatest(0, [this, enabled] { applyButtonStatus(enabled); });
         return;
     }
     applyButtonStatus(enabled);

@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <memory>
 
+class GuiMailbox;
 class IControlBarTarget;
 class QWidget;
 namespace Ui {
@@ -22,7 +23,8 @@ public:
     QWidget* view() const { return m_view; }
     void SetMainController(IControlBarTarget* ctrl) { m_pMainController = ctrl; }
     // Non-zero enables the five connection buttons, 0 disables them. May be
-    // called from any thread; the buttons change on the GUI thread.
+    // called from any thread; the buttons change on the GUI thread, to the
+    // newest status given.
     void SetButtonStatus(int status);
 
     // The buttons' actions.
@@ -40,4 +42,5 @@ private:
     IControlBarTarget* m_pMainController = nullptr;
     std::unique_ptr<Ui::VESKView> m_ui;
     QPointer<QWidget> m_view;
+    std::unique_ptr<GuiMailbox> m_mailbox;  // statuses from other threads
 };

@@ -2,8 +2,21 @@
 
 #include <QMetaObject>
 #include <QObject>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
+
+#if defined(__SANITIZE_THREAD__)
+#define VESK_TSAN_HANDOVER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VESK_TSAN_HANDOVER 1
+#endif
+#endif
+#ifdef VESK_TSAN_HANDOVER
+#include <sanitizer/tsan_interface.h>
+#endif
 
 namespace {
 
@@ -19,12 +32,15 @@ struct Job {
 
 struct GuiMailbox::State {
     mutable std::mutex lock;
-    QObject* receiver = nullptr;  // cleared by close()
+    std::condition_variable idle;  // deliver() has stopped running jobs
+    QObject* receiver = nullptr;   // cleared by close()
     Budget budget;
     std::vector<Job> waiting;
     int orderedJobs = 0;
     size_t orderedBytes = 0;
-    bool scheduled = false;
+    bool scheduled = false;  // an event is on its way
+    bool running = false;    // deliver() runs jobs on `runner`
+    std::thread::id runner;
 
     // Under lock.
     bool fits(size_t bytes) const
@@ -32,33 +48,83 @@ struct GuiMailbox::State {
         return orderedJobs == 0 || (orderedJobs < budget.jobs && orderedBytes + bytes <= budget.bytes);
     }
 
-    // Under lock: one posted event takes the whole list.
+    // The posted functor. Qt hands it to the receiver's thread under a lock
+    // of its own that ThreadSanitizer does not see, as Qt is not built with
+    // it; the functor tells the checker about that hand-over itself (made
+    // before it is posted, used and freed after), so no suppression has to
+    // cover a stack that every job runs on.
+    struct Courier {
+        std::shared_ptr<State> state;
+
+        explicit Courier(std::shared_ptr<State> s) : state(std::move(s)) { published(); }
+        Courier(Courier&& other) noexcept : state(std::move(other.state)) { published(); }
+        Courier(const Courier&) = delete;
+        ~Courier() { received(); }
+        void operator()()
+        {
+            received();
+            state->deliver();
+        }
+
+    private:
+        void published()
+        {
+#ifdef VESK_TSAN_HANDOVER
+            __tsan_release(this);
+#endif
+        }
+        void received()
+        {
+#ifdef VESK_TSAN_HANDOVER
+            __tsan_acquire(this);
+#endif
+        }
+    };
+
+    // Under lock: one posted event takes the whole list. While deliver()
+    // runs it takes what comes meanwhile itself, so nothing is posted.
     void scheduleLocked(const std::shared_ptr<State>& self)
     {
-        if (scheduled || !receiver)
+        if (scheduled || running || !receiver)
             return;
         scheduled = true;
-        QMetaObject::invokeMethod(receiver, [self] { self->deliver(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(receiver, Courier(self), Qt::QueuedConnection);
     }
 
-    // Receiver's thread.
+    // Receiver's thread. Runs one job at a time until nothing waits; a
+    // delivery reached from an event loop inside a job leaves everything to
+    // the one already running.
     void deliver()
     {
-        std::vector<Job> jobs;
         {
             std::lock_guard<std::mutex> guard(lock);
             scheduled = false;
-            jobs.swap(waiting);
-            orderedJobs = 0;
-            orderedBytes = 0;
+            if (running)
+                return;
+            running = true;
+            runner = std::this_thread::get_id();
         }
-        for (Job& j : jobs) {
+        for (;;) {
+            std::vector<Job> batch;
             {
                 std::lock_guard<std::mutex> guard(lock);
-                if (!receiver)
+                if (!receiver || waiting.empty()) {
+                    running = false;
+                    idle.notify_all();
                     return;
+                }
+                batch.swap(waiting);
+                orderedJobs = 0;
+                orderedBytes = 0;
             }
-            j.run();
+            for (Job& j : batch) {
+                {
+                    std::lock_guard<std::mutex> guard(lock);
+                    if (!receiver)
+                        break;
+                }
+                j.run();
+            }
         }
     }
 };
@@ -114,12 +180,17 @@ bool GuiMailbox::hasRoom(size_t bytes) const
 
 void GuiMailbox::close()
 {
-    std::vector<Job> dropped;
-    std::lock_guard<std::mutex> guard(m_state->lock);
-    m_state->receiver = nullptr;
-    dropped.swap(m_state->waiting);
-    m_state->orderedJobs = 0;
-    m_state->orderedBytes = 0;
+    std::vector<Job> dropped;  // freed after the lock is let go
+    std::unique_lock<std::mutex> guard(m_state->lock);
+    State& s = *m_state;
+    s.receiver = nullptr;
+    dropped.swap(s.waiting);
+    s.orderedJobs = 0;
+    s.orderedBytes = 0;
+    // On the receiver's thread (also inside a job) nothing else can start a
+    // job; another thread waits for the one that runs.
+    const auto self = std::this_thread::get_id();
+    s.idle.wait(guard, [&s, self] { return !s.running || s.runner == self; });
 }
 
 int GuiMailbox::waitingJobs() const

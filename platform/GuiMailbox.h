@@ -14,6 +14,9 @@ class QObject;
 //   in the place of the first);
 // - ordered jobs run in the order posted and count against a budget of jobs
 //   and bytes; past it post() queues nothing and answers false.
+// Jobs run one at a time: while one runs, also inside an event loop of its
+// own (a modal dialog), no other job of the mailbox starts; what waits and
+// what is posted meanwhile runs after it returns, in order.
 // A closed mailbox drops what waits and everything posted later.
 class GuiMailbox {
 public:
@@ -33,7 +36,10 @@ public:
     bool post(std::function<void()> job, size_t bytes = 0);
     // Whether post() would take an ordered job of this many bytes now.
     bool hasRoom(size_t bytes) const;
-    // Ends all delivery; safe from any thread, also while a job runs.
+    // Ends all delivery: once it returns, no job starts. On the receiver's
+    // thread, also inside a job, it returns at once. From another thread it
+    // waits for the job that runs (which may be showing a modal dialog), so
+    // call it there holding nothing a job waits for.
     void close();
 
     // What waits now (tests and benchmarks).
