@@ -1,9 +1,7 @@
 #include "app/SiteBook.h"
 
 #include <QDir>
-#include <QFile>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStringList>
 #include <optional>
@@ -11,11 +9,10 @@
 #include <span>
 
 #include "link/AESCrypt.h"
+#include "platform/GuiSettingsFile.h"
 #include "platform/Log.h"
 
 namespace {
-
-using RawValues = std::vector<std::pair<QString, QByteArray>>;
 
 const char* const kSiteKeys[] = {"regname", "dvrmodel", "dvrid",   "dvrpwd",  "dvrip",
                                  "dvrport", "ddnsuse",  "webcode", "ddnsip", "ddnsport"};
@@ -37,52 +34,6 @@ std::set<int> storedIndices(const QSettings& settings)
             found.insert(m.captured(2).toInt());
     }
     return found;
-}
-
-// The bytes after "name=" on the name's line of the settings file's
-// [General] section, exactly as stored; empty when there is no such line.
-QByteArray rawValue(const QString& file, const QString& name)
-{
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray();
-    const QByteArray prefix = name.toLatin1() + '=';
-    bool general = true;
-    for (const QByteArray& line : f.readAll().split('\n')) {
-        const QByteArray l = line.endsWith('\r') ? line.chopped(1) : line;
-        if (l.startsWith('['))
-            general = l == "[General]";
-        else if (general && l.startsWith(prefix))
-            return l.mid(prefix.size());
-    }
-    return QByteArray();
-}
-
-// Puts stored bytes back over what the settings store wrote for these names.
-void restoreRawValues(const QString& file, const RawValues& values)
-{
-    if (values.empty())
-        return;
-    QFile in(file);
-    if (!in.open(QIODevice::ReadOnly))
-        return;
-    QList<QByteArray> lines = in.readAll().split('\n');
-    in.close();
-    bool general = true;
-    for (QByteArray& line : lines) {
-        if (line.startsWith('[')) {
-            general = line.startsWith("[General]");
-            continue;
-        }
-        for (const auto& [name, raw] : values) {
-            const QByteArray prefix = name.toLatin1() + '=';
-            if (general && line.startsWith(prefix))
-                line = prefix + raw;
-        }
-    }
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly) || out.write(lines.join('\n')) < 0 || !out.commit())
-        vlog("site book: stored values could not be restored in %s", file.toUtf8().constData());
 }
 
 // A value with unquoted commas comes back from the settings file as a list;
@@ -119,37 +70,41 @@ std::optional<QString> decipher(const QString& stored)
     return text;
 }
 
-// The clear text of a stored credential; what did not decipher is returned
-// as `undeciphered`, and as the file's bytes in `raw`, so that it can be
-// written back unchanged.
-QString readCredential(const QSettings& settings, const QString& name, QString& undeciphered, QByteArray& raw)
+// The clear text of a stored credential; none when it is absent or does
+// not decipher.
+QString readCredential(const QSettings& settings, const QString& name)
 {
-    undeciphered.clear();
-    raw.clear();
     if (!settings.contains(name))
         return QString();
-    const QString stored = readString(settings, name);
-    if (const auto clear = decipher(stored))
-        return *clear;
-    undeciphered = stored;
-    raw = rawValue(settings.fileName(), name);
-    return QString();
+    return decipher(readString(settings, name)).value_or(QString());
 }
 
-QString storedCredential(const QString& clear, const QString& undeciphered)
+enum { kRegName, kModel, kDvrId, kDvrPwd, kDvrIp, kDvrPort, kDdnsUse, kWebCode, kDdnsIp, kDdnsPort };
+
+// The member stored under kSiteKeys[k], the credentials in clear text.
+QVariant memberValue(const dvrList& r, int k)
 {
-    return undeciphered.isEmpty() ? encipher(clear) : undeciphered;
+    switch (k) {
+    case kRegName: return r.nsStrRegName();
+    case kModel: return r.modelNum();
+    case kDvrId: return r.nsStrDVRID();
+    case kDvrPwd: return r.nsStrDVRPwd();
+    case kDvrIp: return r.nsStrDVRIP();
+    case kDvrPort: return r.dvrport();
+    case kDdnsUse: return r.bDDNSUSe();
+    case kWebCode: return r.nsStrDDNSID();
+    case kDdnsIp: return r.nsStrDDNSIP();
+    default: return r.ddnsPort();
+    }
 }
 
-// Writes the settings out, then puts back the stored bytes of values that
-// did not decipher.
-bool flush(QSettings& settings, const RawValues& raw = {})
+QByteArray storedText(const dvrList& r, int k)
 {
-    settings.sync();
-    bool ok = settings.status() == QSettings::NoError;
-    if (ok)
-        restoreRawValues(settings.fileName(), raw);
-    return ok;
+    const QVariant v = memberValue(r, k);
+    if (v.metaType().id() == QMetaType::Int)
+        return GuiSettingsFile::encode(v.toInt());
+    const bool credential = k == kDvrId || k == kDvrPwd;
+    return GuiSettingsFile::encode(credential ? encipher(v.toString()) : v.toString());
 }
 
 }  // namespace
@@ -161,57 +116,65 @@ bool flush(QSettings& settings, const RawValues& raw = {})
 void SiteBook::ReadInfo()
 {
     QSettings settings(QStringLiteral("vesk"), QStringLiteral("vesk"));
+    GuiSettingsFile file(settings.fileName());
+    if (!file.read())
+        vlog("settings file could not be read: %s", file.path().toUtf8().constData());
+    const QString countKey = QStringLiteral("dvrCount");
     bool countOk = false;
-    const int stored = readInt(settings, QStringLiteral("dvrCount"), &countOk);
+    const int stored = readInt(settings, countKey, &countOk);
     const bool usable = countOk && stored >= 0;
-    if (settings.contains(QStringLiteral("dvrCount")) && !usable)
+    if (settings.contains(countKey) && !usable)
         vlog("site count not usable, reading every stored site");
+    // An absent count reads as 0; one that is not usable is written anew.
+    const QVariant countRead = usable ? QVariant(stored) : settings.contains(countKey) ? QVariant() : QVariant(0);
+    m_storedCount = {file.stored(countKey), countRead};
     std::vector<int> indices;
     for (int i : storedIndices(settings)) {
         if (!usable || i < stored)
             indices.push_back(i);
     }
     m_dvrArray.clear();
-    for (int i : indices)
-        m_dvrArray.push_back(readRecord(settings, i));
+    m_stored.clear();
+    for (int i : indices) {
+        auto record = std::make_shared<dvrList>();
+        m_stored.push_back(readRecord(settings, file, i, *record));
+        m_dvrArray.push_back(std::move(record));
+    }
     readCapturePath(settings);
 
     const bool inRows = indices.empty() || indices.back() == int(indices.size()) - 1;
     if (usable && inRows && stored == count())
         return;
-    if (!settings.contains(QStringLiteral("dvrCount")) && indices.empty())
+    if (!settings.contains(countKey) && indices.empty())
         return;
     vlog("site book rewritten with %d sites", count());
     // Keys of sites that move to a lower row would stay as duplicates.
     for (int i : indices) {
         if (i >= count())
             for (const char* base : kSiteKeys)
-                settings.remove(key(base, i));
+                file.setStored(key(base, i), std::nullopt);
     }
-    flush(settings);
-    SyncDVRINfo();
+    writeRows(file, 0, count(), true);
 }
 
-std::shared_ptr<dvrList> SiteBook::readRecord(const QSettings& settings, int index)
+SiteBook::StoredSite SiteBook::readRecord(const QSettings& settings, const GuiSettingsFile& file, int index,
+                                          dvrList& r)
 {
-    auto r = std::make_shared<dvrList>();
-    QString undeciphered;
-    QByteArray raw;
-    r->setNsStrRegName(readString(settings, key("regname", index)));
-    r->setModelNum(readInt(settings, key("dvrmodel", index)));
-    r->setNsStrDVRID(readCredential(settings, key("dvrid", index), undeciphered, raw));
-    r->setUndecipheredDVRID(undeciphered);
-    r->setRawDVRID(raw);
-    r->setNsStrDVRPwd(readCredential(settings, key("dvrpwd", index), undeciphered, raw));
-    r->setUndecipheredDVRPwd(undeciphered);
-    r->setRawDVRPwd(raw);
-    r->setNsStrDVRIP(readString(settings, key("dvrip", index)));
-    r->setDvrport(readInt(settings, key("dvrport", index)));
-    r->setBDDNSUSe(readInt(settings, key("ddnsuse", index)));
-    r->setNsStrDDNSID(readString(settings, key("webcode", index)));
-    r->setNsStrDDNSIP(readString(settings, key("ddnsip", index)));
-    r->setDdnsPort(readInt(settings, key("ddnsport", index)));
-    return r;
+    r.setNsStrRegName(readString(settings, key("regname", index)));
+    r.setModelNum(readInt(settings, key("dvrmodel", index)));
+    r.setNsStrDVRID(readCredential(settings, key("dvrid", index)));
+    r.setNsStrDVRPwd(readCredential(settings, key("dvrpwd", index)));
+    r.setNsStrDVRIP(readString(settings, key("dvrip", index)));
+    r.setDvrport(readInt(settings, key("dvrport", index)));
+    r.setBDDNSUSe(readInt(settings, key("ddnsuse", index)));
+    r.setNsStrDDNSID(readString(settings, key("webcode", index)));
+    r.setNsStrDDNSIP(readString(settings, key("ddnsip", index)));
+    r.setDdnsPort(readInt(settings, key("ddnsport", index)));
+    StoredSite site;
+    site.index = index;
+    for (int k = 0; k < kKeyCount; ++k)
+        site.keys[size_t(k)] = {file.stored(key(kSiteKeys[k], index)), memberValue(r, k)};
+    return site;
 }
 
 void SiteBook::readCapturePath(const QSettings& settings)
@@ -223,34 +186,58 @@ void SiteBook::readCapturePath(const QSettings& settings)
     vlog("path %s", m_NSSCapturePath.toUtf8().constData());
 }
 
-void SiteBook::writeRecord(QSettings& settings, int index, const dvrList& r, RawValues& raw)
+// A value that is still what was read keeps its stored text, also under a
+// new row when that text stands on any line; an absent key stays absent.
+// Everything else is written as this client writes it.
+SiteBook::StoredSite SiteBook::storedForm(int row) const
 {
-    if (!r.undecipheredDVRID().isEmpty() && !r.rawDVRID().isEmpty())
-        raw.emplace_back(key("dvrid", index), r.rawDVRID());
-    if (!r.undecipheredDVRPwd().isEmpty() && !r.rawDVRPwd().isEmpty())
-        raw.emplace_back(key("dvrpwd", index), r.rawDVRPwd());
-    settings.setValue(key("regname", index), r.nsStrRegName());
-    settings.setValue(key("dvrmodel", index), r.modelNum());
-    settings.setValue(key("dvrid", index), storedCredential(r.nsStrDVRID(), r.undecipheredDVRID()));
-    settings.setValue(key("dvrpwd", index), storedCredential(r.nsStrDVRPwd(), r.undecipheredDVRPwd()));
-    settings.setValue(key("dvrip", index), r.nsStrDVRIP());
-    settings.setValue(key("dvrport", index), r.dvrport());
-    settings.setValue(key("ddnsuse", index), r.bDDNSUSe());
-    settings.setValue(key("webcode", index), r.nsStrDDNSID());
-    settings.setValue(key("ddnsip", index), r.nsStrDDNSIP());
-    settings.setValue(key("ddnsport", index), r.ddnsPort());
+    const dvrList& r = *m_dvrArray[size_t(row)];
+    const StoredSite& was = m_stored[size_t(row)];
+    StoredSite now;
+    now.index = row;
+    for (int k = 0; k < kKeyCount; ++k) {
+        const StoredValue& old = was.keys[size_t(k)];
+        const QVariant value = memberValue(r, k);
+        const bool movable = was.index == row || !old.text || GuiSettingsFile::isWholeValue(*old.text);
+        const bool kept = was.index >= 0 && old.value == value && movable;
+        now.keys[size_t(k)] = kept ? old : StoredValue{storedText(r, k), value};
+    }
+    return now;
+}
+
+// Stores rows [from, to) and, when asked, the count; the file changes only
+// where a stored text differs from what it holds.
+bool SiteBook::writeRows(GuiSettingsFile& file, int from, int to, bool withCount)
+{
+    std::vector<StoredSite> forms;
+    for (int row = from; row < to; ++row) {
+        forms.push_back(storedForm(row));
+        for (int k = 0; k < kKeyCount; ++k)
+            file.setStored(key(kSiteKeys[k], row), forms.back().keys[size_t(k)].text);
+    }
+    StoredValue countForm = m_storedCount;
+    if (withCount) {
+        if (countForm.value != QVariant(count()))
+            countForm = {GuiSettingsFile::encode(count()), count()};
+        file.setStored(QStringLiteral("dvrCount"), countForm.text);
+    }
+    if (!file.write())
+        return false;
+    for (size_t i = 0; i < forms.size(); ++i)
+        m_stored[size_t(from) + i] = std::move(forms[i]);
+    if (withCount)
+        m_storedCount = countForm;
+    return true;
 }
 
 bool SiteBook::AddDVR(std::shared_ptr<dvrList> record)
 {
     if (!record)
         return false;
-    QSettings settings(QStringLiteral("vesk"), QStringLiteral("vesk"));
-    RawValues raw;
-    writeRecord(settings, count(), *record, raw);
-    settings.setValue(QStringLiteral("dvrCount"), count() + 1);
     m_dvrArray.push_back(std::move(record));
-    return flush(settings, raw);
+    m_stored.emplace_back();
+    GuiSettingsFile file = GuiSettingsFile::application();
+    return writeRows(file, count() - 1, count(), true);
 }
 
 bool SiteBook::UpdateDVR(int row, const dvrList& record)
@@ -268,10 +255,8 @@ bool SiteBook::UpdateDVR(int row, const dvrList& record)
     r.setNsStrDDNSID(record.nsStrDDNSID());
     r.setNsStrDDNSIP(record.nsStrDDNSIP());
     r.setDdnsPort(record.ddnsPort());
-    QSettings settings(QStringLiteral("vesk"), QStringLiteral("vesk"));
-    RawValues raw;
-    writeRecord(settings, row, r, raw);
-    return flush(settings, raw);
+    GuiSettingsFile file = GuiSettingsFile::application();
+    return writeRows(file, row, row + 1, false);
 }
 
 int SiteBook::DeleteDVR(int row)
@@ -279,18 +264,15 @@ int SiteBook::DeleteDVR(int row)
     if (!validRow(row))
         return row;
     m_dvrArray.erase(m_dvrArray.begin() + row);
+    m_stored.erase(m_stored.begin() + row);
     SyncDVRINfo();
     return row - 1;
 }
 
 bool SiteBook::SyncDVRINfo()
 {
-    QSettings settings(QStringLiteral("vesk"), QStringLiteral("vesk"));
-    RawValues raw;
-    for (int i = 0; i < count(); ++i)
-        writeRecord(settings, i, *m_dvrArray[size_t(i)], raw);
-    settings.setValue(QStringLiteral("dvrCount"), count());
-    return flush(settings, raw);
+    GuiSettingsFile file = GuiSettingsFile::application();
+    return writeRows(file, 0, count(), true);
 }
 
 std::shared_ptr<dvrList> SiteBook::record(int row) const
@@ -301,7 +283,5 @@ std::shared_ptr<dvrList> SiteBook::record(int row) const
 bool SiteBook::setCapturePath(const QString& path)
 {
     m_NSSCapturePath = path;
-    QSettings settings(QStringLiteral("vesk"), QStringLiteral("vesk"));
-    settings.setValue(QStringLiteral("capturePath"), path);
-    return flush(settings);
+    return GuiSettingsFile::storeString(QStringLiteral("capturePath"), path);
 }

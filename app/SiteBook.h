@@ -1,18 +1,24 @@
 #pragma once
-#include <QString>
 #include <QByteArray>
+#include <QString>
+#include <QVariant>
+#include <array>
 #include <memory>
-#include <utility>
+#include <optional>
 #include <vector>
 
 #include "app/dvrList.h"
 
 class QSettings;
+class GuiSettingsFile;
 
 // The user's list of sites and the capture folder, kept in
 // QSettings("vesk", "vesk"). Each site has ten keys "<base>_<row>" plus the
 // count "dvrCount"; the user id and password are stored enciphered.
 // Records are shared so that the connected site's record outlives its row.
+// Every stored value is kept as the file holds it: a write changes only the
+// keys whose values changed, and a site that moves to another row takes its
+// stored text along, so values this client cannot read survive unchanged.
 class SiteBook {
 public:
     // Loads the book and the capture folder, replacing what is in memory.
@@ -32,8 +38,9 @@ public:
     // range changes nothing and is answered unchanged.
     int DeleteDVR(int row);
 
-    // Rewrites every record and the count. Keys of indices at or beyond the
-    // count are left in place. False when the settings could not be written.
+    // Stores every record under its row and the count. Keys of indices at or
+    // beyond the count are left in place; with nothing changed the file is
+    // not written. False when the settings could not be written.
     bool SyncDVRINfo();
 
     int count() const { return int(m_dvrArray.size()); }
@@ -45,12 +52,27 @@ public:
     bool setCapturePath(const QString& path);
 
 private:
-    static std::shared_ptr<dvrList> readRecord(const QSettings& settings, int index);
-    using RawValues = std::vector<std::pair<QString, QByteArray>>;
-    static void writeRecord(QSettings& settings, int index, const dvrList& record, RawValues& raw);
+    static constexpr int kKeyCount = 10;
+    // One key of a site as the settings file holds it: the text after '='
+    // (none when the key is absent) and the member value it reads as.
+    struct StoredValue {
+        std::optional<QByteArray> text;
+        QVariant value;
+    };
+    // A site's keys and the row they are stored under (-1: not yet stored).
+    struct StoredSite {
+        int index = -1;
+        std::array<StoredValue, kKeyCount> keys;
+    };
+
+    static StoredSite readRecord(const QSettings& settings, const GuiSettingsFile& file, int index, dvrList& record);
+    StoredSite storedForm(int row) const;
+    bool writeRows(GuiSettingsFile& file, int from, int to, bool withCount);
     void readCapturePath(const QSettings& settings);
     bool validRow(int row) const { return row >= 0 && row < count(); }
 
     std::vector<std::shared_ptr<dvrList>> m_dvrArray;
+    std::vector<StoredSite> m_stored;  // one per record, in the same order
+    StoredValue m_storedCount;         // value: the count as read, none when unusable
     QString m_NSSCapturePath;
 };

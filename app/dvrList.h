@@ -1,5 +1,4 @@
 #pragma once
-#include <QByteArray>
 #include <QString>
 #include <atomic>
 
@@ -26,28 +25,14 @@ public:
     void setNsStrRegName(const QString& v) { m_nsStrRegName = v; }
     void setModelNum(int v) { m_modelNum = v; }
     void setModelGroup(int v) { m_modelGroup.store(v); }
-    void setNsStrDVRID(const QString& v);
-    void setNsStrDVRPwd(const QString& v);
+    void setNsStrDVRID(const QString& v) { m_nsStrDVRID = v; }
+    void setNsStrDVRPwd(const QString& v) { m_nsStrDVRPwd = v; }
     void setNsStrDVRIP(const QString& v) { m_nsStrDVRIP = v; }
     void setDvrport(int v) { m_dvrport = v; }
     void setBDDNSUSe(int v) { m_bDDNSUSe = v; }
     void setNsStrDDNSID(const QString& v) { m_nsStrDDNSID = v; }
     void setNsStrDDNSIP(const QString& v) { m_nsStrDDNSIP = v; }
     void setDdnsPort(int v) { m_ddnsPort = v; }
-
-    // Stored text of a user id or password that did not decipher when the
-    // book was read. It is written back as it was until the clear value is
-    // set to something else; empty when there is none.
-    const QString& undecipheredDVRID() const { return m_undecipheredDVRID; }
-    const QString& undecipheredDVRPwd() const { return m_undecipheredDVRPwd; }
-    void setUndecipheredDVRID(const QString& stored) { m_undecipheredDVRID = stored; }
-    void setUndecipheredDVRPwd(const QString& stored) { m_undecipheredDVRPwd = stored; }
-    // The same values as their bytes in the settings file, which may not be
-    // valid text; written back over what the settings store wrote.
-    const QByteArray& rawDVRID() const { return m_rawDVRID; }
-    const QByteArray& rawDVRPwd() const { return m_rawDVRPwd; }
-    void setRawDVRID(const QByteArray& raw) { m_rawDVRID = raw; }
-    void setRawDVRPwd(const QByteArray& raw) { m_rawDVRPwd = raw; }
 
 private:
     QString m_nsStrRegName;
@@ -61,9 +46,4 @@ private:
     QString m_nsStrDDNSID;
     QString m_nsStrDDNSIP;
     int m_ddnsPort = 0;
-
-    QString m_undecipheredDVRID;
-    QString m_undecipheredDVRPwd;
-    QByteArray m_rawDVRID;
-    QByteArray m_rawDVRPwd;
 };

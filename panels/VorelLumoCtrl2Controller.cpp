@@ -1,10 +1,9 @@
 #include "panels/VorelLumoCtrl2Controller.h"
 
-#include <QSettings>
-
 #include "panels/IKeypadTarget.h"
 #include "link/CNetwork.h"
 #include "output/MyOpenGLView.h"
+#include "platform/GuiSettingsFile.h"
 #include "platform/Log.h"
 #include "ui_LumoControl2.h"
 
@@ -57,9 +56,7 @@ void VorelLumoCtrl2Controller::OnButtonFolder()
     ui->m_PathField->setText(chosen);
     ui->m_PathField->setAccessibleName(chosen);
     // The key the controller also reads its capture folder from.
-    QSettings settings("vesk", "vesk");
-    settings.setValue("capturePath", chosen);
-    settings.sync();
+    GuiSettingsFile::storeString(QStringLiteral("capturePath"), chosen);
 }
 
 void VorelLumoCtrl2Controller::SetNetState(const QString& text, int8_t state)

@@ -2,15 +2,18 @@
 
 #include "GuiTestSupport.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <string>
 #include <vector>
 
 #include "app/SiteBook.h"
+#include "platform/GuiSettingsFile.h"
 #include "link/AESCrypt.h"
 #include "platform/Log.h"
 
@@ -297,6 +300,187 @@ TEST_F(SiteBookTest, BookWrittenByAnotherProgramIsRead)
     EXPECT_EQ(again.record(0)->nsStrDVRPwd(), QStringLiteral("admin"));
 }
 
+// A book as another program (or a hand) left it: CRLF lines, a comment, a
+// section of its own, keys this client does not know, and values it cannot
+// read: a name that is not UTF-8, names that QSettings takes for a rectangle,
+// ports that are not numbers.
+using RawSite = std::vector<std::pair<QByteArray, QByteArray>>;
+
+const RawSite kGate = {{"regname", "Gate \xff\xfe"}, {"dvrmodel", "2"}, {"dvrid", "0wthgNlQ0UmJHZK8RKEk8w=="},
+                       {"dvrpwd", "not a cipher"}, {"dvrip", "192.0.2.10"}, {"dvrport", "9000abc"},
+                       {"webcode", "h1"}};
+const RawSite kRect = {{"regname", "@Rect(1 2 3 4)"}, {"dvrmodel", "2"}, {"dvrid", "0wthgNlQ0UmJHZK8RKEk8w=="},
+                       {"dvrip", " 192.0.2.11 "}, {"dvrport", "99999999999"}};
+const RawSite kVariant = {{"regname", "@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\aQRect\\0)"}, {"dvrmodel", "1"},
+                          {"dvrport", "3000"}};
+
+QByteArray rawBook(const std::vector<RawSite>& sites, const QByteArray& count)
+{
+    QByteArray text = "; sites kept by hand\r\n[General]\r\ndvrCount=" + count + "\r\n";
+    for (size_t i = 0; i < sites.size(); ++i)
+        for (const auto& [base, value] : sites[i])
+            text += base + '_' + QByteArray::number(qsizetype(i)) + '=' + value + "\r\n";
+    return text + "extra_key=kept, as is\r\ncapturePath=/srv/B\xc3\xbcro\r\n\r\n[Other]\r\nregname_0=not a site\r\n";
+}
+
+void writeBook(const QByteArray& text)
+{
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(confFileName()).path()));
+    QFile conf(confFileName());
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(conf.write(text), text.size());
+}
+
+// As text, so that a difference shows readably.
+std::string bookBytes()
+{
+    QFile conf(confFileName());
+    return conf.open(QIODevice::ReadOnly) ? conf.readAll().toStdString() : std::string();
+}
+
+void copyStored(dvrList& to, const dvrList& from)
+{
+    to.setNsStrRegName(from.nsStrRegName());
+    to.setModelNum(from.modelNum());
+    to.setNsStrDVRID(from.nsStrDVRID());
+    to.setNsStrDVRPwd(from.nsStrDVRPwd());
+    to.setNsStrDVRIP(from.nsStrDVRIP());
+    to.setDvrport(from.dvrport());
+    to.setBDDNSUSe(from.bDDNSUSe());
+    to.setNsStrDDNSID(from.nsStrDDNSID());
+    to.setNsStrDDNSIP(from.nsStrDDNSIP());
+    to.setDdnsPort(from.ddnsPort());
+}
+
+TEST_F(SiteBookTest, UnreadableValuesLoadAsBeforeAndExitLeavesTheFileUntouched)
+{
+    const QByteArray original = rawBook({kGate, kRect, kVariant}, "3");
+    writeBook(original);
+    const QDateTime written = QFileInfo(confFileName()).lastModified();
+
+    SiteBook book;
+    book.ReadInfo();
+    ASSERT_EQ(book.count(), 3);
+    const auto gate = book.record(0);
+    EXPECT_EQ(gate->nsStrRegName(), QString::fromUtf8("Gate \xff\xfe"));
+    EXPECT_EQ(gate->nsStrDVRID(), QStringLiteral("admin"));
+    EXPECT_TRUE(gate->nsStrDVRPwd().isEmpty());
+    EXPECT_EQ(gate->dvrport(), 0);
+    EXPECT_EQ(gate->nsStrDDNSID(), QStringLiteral("h1"));
+    EXPECT_EQ(book.record(1)->nsStrRegName(), QString());
+    EXPECT_EQ(book.record(1)->nsStrDVRIP(), QStringLiteral("192.0.2.11"));
+    EXPECT_EQ(book.record(1)->dvrport(), 0);
+    EXPECT_EQ(book.record(2)->nsStrRegName(), QString());
+    EXPECT_EQ(book.record(2)->modelNum(), 1);
+    EXPECT_EQ(book.record(2)->dvrport(), 3000);
+    EXPECT_EQ(book.capturePath(), QString::fromUtf8("/srv/B\xc3\xbcro"));
+
+    ASSERT_TRUE(book.SyncDVRINfo());
+    ASSERT_TRUE(book.setCapturePath(book.capturePath()));
+    EXPECT_EQ(bookBytes(), original.toStdString());
+    EXPECT_EQ(QFileInfo(confFileName()).lastModified(), written);  // not even rewritten
+}
+
+TEST_F(SiteBookTest, UpdateRewritesOnlyTheEditedKeys)
+{
+    QByteArray expected = rawBook({kGate, kRect, kVariant}, "3");
+    writeBook(expected);
+    SiteBook book;
+    book.ReadInfo();
+    ASSERT_EQ(book.count(), 3);
+    dvrList shown;
+    copyStored(shown, *book.record(1));
+    shown.setDvrport(4000);
+    ASSERT_TRUE(book.UpdateDVR(1, shown));
+    expected.replace("dvrport_1=99999999999", "dvrport_1=4000");
+    EXPECT_EQ(bookBytes(), expected.toStdString());
+
+    shown.setNsStrRegName(QStringLiteral("North, gate"));
+    ASSERT_TRUE(book.UpdateDVR(1, shown));
+    expected.replace("regname_1=@Rect(1 2 3 4)", "regname_1=\"North, gate\"");
+    EXPECT_EQ(bookBytes(), expected.toStdString());
+
+    // QSettings takes a file of the size and time it saw last as unchanged,
+    // so a write moves the time forward, even past a time ahead of the clock.
+    const QDateTime ahead = QDateTime::currentDateTime().addSecs(3600);
+    {
+        QFile conf(confFileName());
+        ASSERT_TRUE(conf.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(conf.setFileTime(ahead, QFileDevice::FileModificationTime));
+    }
+    EXPECT_EQ(stored(QStringLiteral("dvrport_1")).toInt(), 4000);
+    shown.setDvrport(5000);
+    ASSERT_TRUE(book.UpdateDVR(1, shown));
+    EXPECT_GT(QFileInfo(confFileName()).lastModified(), ahead);
+    EXPECT_EQ(stored(QStringLiteral("dvrport_1")).toInt(), 5000);
+    SiteBook again;
+    again.ReadInfo();
+    EXPECT_EQ(again.record(1)->nsStrRegName(), QStringLiteral("North, gate"));
+    EXPECT_EQ(again.record(0)->nsStrRegName(), QString::fromUtf8("Gate \xff\xfe"));
+}
+
+TEST_F(SiteBookTest, DeleteMovesTheLaterSitesStoredTextDown)
+{
+    writeBook(rawBook({kGate, kRect, kVariant}, "3"));
+    SiteBook book;
+    book.ReadInfo();
+    ASSERT_EQ(book.DeleteDVR(0), -1);
+    // The last row's keys stay beyond the count.
+    EXPECT_EQ(bookBytes(), rawBook({kRect, kVariant, kVariant}, "2").toStdString());
+
+    SiteBook again;
+    again.ReadInfo();
+    ASSERT_EQ(again.count(), 2);
+    EXPECT_EQ(again.record(0)->nsStrDVRIP(), QStringLiteral("192.0.2.11"));
+    EXPECT_TRUE(again.record(0)->nsStrDDNSID().isEmpty());
+    EXPECT_EQ(again.record(1)->modelNum(), 1);
+    EXPECT_EQ(again.record(1)->dvrport(), 3000);
+    EXPECT_TRUE(again.record(1)->nsStrDVRID().isEmpty());
+}
+
+TEST_F(SiteBookTest, AddAppendsTheNewSiteAndKeepsTheRest)
+{
+    writeBook(rawBook({kGate, kRect, kVariant}, "3"));
+    SiteBook book;
+    book.ReadInfo();
+    ASSERT_TRUE(book.AddDVR(site(QStringLiteral("New"))));
+    // Base64 ends in '=', which is quoted as QSettings does.
+    const QByteArray none =
+        '"' + QByteArray::fromStdString(AESCrypt::AES256EncryptWithKey(std::string(), AESCrypt::kFixedKey)) + '"';
+    QByteArray expected = rawBook({kGate, kRect, kVariant}, "4");
+    expected.replace("capturePath=/srv/B\xc3\xbcro\r\n",
+                     "capturePath=/srv/B\xc3\xbcro\r\nregname_3=New\r\ndvrmodel_3=2\r\ndvrid_3=" + none +
+                         "\r\ndvrpwd_3=" + none +
+                         "\r\ndvrip_3=New.example.net\r\ndvrport_3=3000\r\nddnsuse_3=0\r\nwebcode_3=\r\nddnsip_3="
+                         "\r\nddnsport_3=0\r\n");
+    EXPECT_EQ(bookBytes(), expected.toStdString());
+
+    ASSERT_TRUE(book.setCapturePath(QStringLiteral("/srv/shots")));
+    expected.replace("capturePath=/srv/B\xc3\xbcro", "capturePath=/srv/shots");
+    EXPECT_EQ(bookBytes(), expected.toStdString());
+    SiteBook again;
+    again.ReadInfo();
+    EXPECT_EQ(names(again).back(), QStringLiteral("New"));
+    EXPECT_EQ(again.capturePath(), QStringLiteral("/srv/shots"));
+}
+
+TEST_F(SiteBookTest, StoredTextsReadBackAsWritten)
+{
+    const std::vector<QString> texts = {
+        QStringLiteral(" lead"), QStringLiteral("trail "), QStringLiteral("@Rect(1 2 3 4)"), QStringLiteral("@@x"),
+        QStringLiteral("a\"b\\c"), QStringLiteral("semi;colon"), QStringLiteral("eq=ual"), QStringLiteral("[General]"),
+        QStringLiteral("; no comment"), QStringLiteral("tab\there\nline"), QString(QChar(0)) + QStringLiteral("1"),
+        QString::fromUtf8("\x01" "fa\x7f" "b"), QString::fromUtf8("B\xc3\xbcro \xe2\x98\x83 \xf0\x9d\x84\x9e"),
+        QString()};
+    SiteBook book;
+    book.ReadInfo();
+    for (const QString& text : texts)
+        ASSERT_TRUE(book.AddDVR(site(text)));
+    SiteBook again;
+    again.ReadInfo();
+    EXPECT_EQ(names(again), texts);
+}
+
 }  // namespace
 
 namespace {
@@ -369,6 +553,56 @@ TEST(SiteBookLimits, UndecipheredValueIsWrittenBackByteForByte)
     EXPECT_TRUE(after.contains("\ndvrpwd_0=" + raw + "\n")) << after.toStdString();
     EXPECT_TRUE(after.contains("Gate 2"));
     QSettings(QStringLiteral("vesk"), QStringLiteral("vesk")).clear();
+}
+
+}  // namespace
+
+namespace {
+
+QMap<QString, QVariant> iniValues(const QString& path)
+{
+    QSettings s(path, QSettings::IniFormat);
+    QMap<QString, QVariant> values;
+    for (const QString& k : s.allKeys())
+        values[k] = s.value(k);
+    return values;
+}
+
+// Files that only a hand or another program makes: the edited keys read as
+// asked, every other key as before, and the new lines never join an old one.
+TEST(SettingsFileEdits, OddFilesChangeOnlyTheEditedKeys)
+{
+    struct Case {
+        QByteArray text;
+        std::vector<std::pair<QString, std::optional<QString>>> edits;
+    };
+    const std::vector<Case> cases = {
+        {"a=1\rk=\"open\rx=2", {{"n", "new"}}},                        // a quote open to the end
+        {"a=1\nk=tail\\\n", {{"n", "new"}, {"a", std::nullopt}}},        // an escaped last line break
+        {"\xef\xbb\xbfk1=v\n k2=w\n", {{"k1", std::nullopt}}},           // the next line must not take the mark
+        {"; c\r  k1=a, b\r[Other]\rk1=o\r", {{"k1", std::nullopt}}},     // blanks after a comment
+        {"[Other]\nx=1\n", {{"k", "v, w"}}},                             // no top-level section yet
+        {"k=1\nj = 2 ; c\nk=2\n", {{"k", "3"}, {"j", std::nullopt}}},    // a repeated key, a comment after a value
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const QString path = configHome().path() + QStringLiteral("/odd%1.ini").arg(i);
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(cases[i].text);
+        f.close();
+        QMap<QString, QVariant> expected = iniValues(path);
+        GuiSettingsFile file(path);
+        for (const auto& [key, value] : cases[i].edits) {
+            file.setStored(key, value ? std::optional(GuiSettingsFile::encode(*value)) : std::nullopt);
+            if (value)
+                expected[key] = *value;
+            else
+                expected.remove(key);
+        }
+        ASSERT_TRUE(file.write()) << i;
+        EXPECT_EQ(iniValues(path), expected) << i;
+        QFile::remove(path);
+    }
 }
 
 }  // namespace
