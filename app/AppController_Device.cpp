@@ -28,6 +28,7 @@ const char* deviceStateText(uint32_t state)
     case NET_LOGIN_OK: return "Waiting for video";
     case NET_LOGIN_FAIL: return "Login failed";
     case NET_MAX_USER: return "Too many users";
+    case NET_WAIT_DATA: return "Waiting for data";
     case NET_STREAMING: return "Connected";
     default: return "";
     }

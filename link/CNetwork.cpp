@@ -23,6 +23,29 @@ namespace {
 constexpr int kSliceMs = 20;            // stop flag checked at least this often
 constexpr size_t kLoginReadMax = 32768;  // one read of the login wait
 
+// Gaps between pictures are judged over this much recent time.
+constexpr auto kGapWindow = std::chrono::seconds(30);
+// Pictures this soon after a playback key may have been on their way
+// before it: they do not end the key's pause of the judgement.
+constexpr auto kKeySettle = std::chrono::seconds(1);
+
+// Rewind, stop, play and fast forward of the playback keypad, and Search.
+// The codes are shared with other keys (set-up, select, left and right):
+// those pause the judgement as well, until the next picture.
+bool isPlaybackKey(uint8_t key)
+{
+    switch (key) {
+    case 3:   // search
+    case 14:  // stop
+    case 16:  // rewind
+    case 17:  // fast forward
+    case 19:  // play
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Upper-case hex MD5 of a text, 32 characters.
 void md5Hex(const char* text, uint8_t out[32])
 {
@@ -108,6 +131,8 @@ bool CNetwork::SendKeyCommand(uint8_t key)
 {
     if (!m_bConnect)
         return false;
+    if (isPlaybackKey(key))
+        m_playbackKeyAt = std::max<Clock::rep>(Clock::now().time_since_epoch().count(), 1);
     uint8_t msg[16];
     messageHead(msg, sizeof msg, 0x0085);
     WORD2AWORD(msg + 12, key);
@@ -196,6 +221,65 @@ void CNetwork::connectionLost(const char* why)
     setNetStatus(NET_CONNECT_FAIL);
 }
 
+// ---------------------------------------------------------------------------
+// Liveness of the pictures
+
+void CNetwork::onConnected()
+{
+    m_lastPicture = m_gapWindowStart = Clock::now();
+    m_havePicture = false;
+    m_longestGap = m_previousGap = Clock::duration::zero();
+    m_stalled = false;
+}
+
+// A picture went to the view: one clock read.
+void CNetwork::notePicture()
+{
+    const Clock::time_point now = Clock::now();
+    Clock::rep key = m_playbackKeyAt.load();
+    const bool judged = key == 0;
+    // Pictures come again after a playback key: judged from the next on.
+    if (!judged && now.time_since_epoch() - Clock::duration(key) >= kKeySettle)
+        m_playbackKeyAt.compare_exchange_strong(key, 0);
+    // The first picture of a connection and one after a key end no gap.
+    if (judged && m_havePicture) {
+        if (now - m_gapWindowStart > kGapWindow) {
+            m_previousGap = m_longestGap;
+            m_longestGap = Clock::duration::zero();
+            m_gapWindowStart = now;
+        }
+        const Clock::duration gap = now - m_lastPicture;
+        if (gap < stallLimit())
+            m_longestGap = std::max(m_longestGap, gap);
+    }
+    m_lastPicture = now;
+    m_havePicture = true;
+    if (m_stalled) {
+        m_stalled = false;
+        vlog("pictures again\r\n");
+        setNetStatus(NET_STREAMING);
+    }
+}
+
+// Once per pass of the worker while connected. Command messages keep the
+// connection alive, not the pictures.
+void CNetwork::watchPictures(Clock::time_point now)
+{
+    if (m_stalled || m_dwState.load() != NET_STREAMING || m_playbackKeyAt.load() != 0)
+        return;
+    if (now - m_lastPicture <= stallLimit())
+        return;
+    vlog("pictures stopped\r\n");
+    m_stalled = true;
+    setNetStatus(NET_WAIT_DATA);
+}
+
+CNetwork::Clock::duration CNetwork::stallLimit() const
+{
+    const Clock::duration gap = std::max(m_longestGap, m_previousGap);
+    return std::clamp<Clock::duration>(3 * gap, stallMin, stallMax);
+}
+
 // Until the silence rule's time has passed since the last data, in slices
 // that watch the stop flag.
 void CNetwork::waitForRetry()
@@ -256,6 +340,7 @@ void CNetwork::ThreadHandler()
             }
             vlog("CONNECT DVR OK\n");
             m_bConnect = true;
+            onConnected();
             setNetStatus(NET_CONNECT_OK);
             if (!LoginDVR()) {
                 if (m_dwState == NET_MAX_USER)
@@ -268,12 +353,15 @@ void CNetwork::ThreadHandler()
             advanceState(NET_CONNECT_OK, NET_LOGIN_OK);
             m_lastData = Clock::now();
         }
-        if (Clock::now() - m_lastData > reconnectAfter && m_bConnect && hClientSocket >= 0) {
+        const Clock::time_point now = Clock::now();
+        if (now - m_lastData > reconnectAfter && m_bConnect && hClientSocket >= 0) {
             connectionLost("RECONNECT START\n");
             // The silence already lasted its time: try again at once.
             m_retryAt = Clock::now();
-        } else if (hClientSocket >= 0 && !readSocket()) {
-            break;
+        } else if (hClientSocket >= 0) {
+            watchPictures(now);
+            if (!readSocket())
+                break;
         }
         if (stopRequested()) {
             vlog("THREAD EXIT OK\n");

@@ -54,7 +54,9 @@ public:
     CNetwork();
     ~CNetwork() override;
 
-    // Key command (GUI thread): false when not connected.
+    // Key command (GUI thread): false when not connected. A playback key
+    // may stop the pictures on purpose: they are not judged until they
+    // come again.
     bool SendKeyCommand(uint8_t key);
     // Pointer event; nothing in the client sends it.
     bool sendMouseEvent(float x, float y, uint8_t button);
@@ -87,6 +89,11 @@ public:
     std::chrono::milliseconds reconnectAfter{7000};
     // Wall-clock bound of the login wait.
     std::chrono::milliseconds m_dwTimeout{5000};
+    // Pictures that stop while streaming for three times the longest recent
+    // gap between them, kept within these bounds, are a stalled stream
+    // (state 15 until they come again); tests shorten them.
+    std::chrono::milliseconds stallMin{5000};
+    std::chrono::milliseconds stallMax{9000};
 
     // Last values the device reported.
     bool isSearchMode() const { return m_IsCurrentMode_Search.load(); }
@@ -116,6 +123,21 @@ private:
     void decodeIntoQueue(uint32_t len);
     bool decodeIntoSlot(tag_FrameV_Orgin* slot, uint32_t len);
     bool runDDNS();
+
+    // Liveness of the pictures (CNetwork.cpp), worker thread.
+    void onConnected();
+    void notePicture();
+    void watchPictures(Clock::time_point now);
+    Clock::duration stallLimit() const;
+    Clock::time_point m_lastPicture{};
+    Clock::time_point m_gapWindowStart{};
+    Clock::duration m_longestGap{};
+    Clock::duration m_previousGap{};
+    bool m_havePicture = false;  // of this connection
+    bool m_stalled = false;
+    // When the last playback key was sent (steady clock ticks; 0: none
+    // since pictures came again). Set on the GUI thread.
+    std::atomic<Clock::rep> m_playbackKeyAt{0};
 
     // Scanner (worker thread only).
     CVxSample m_vsample;

@@ -252,11 +252,12 @@ void CNetwork::ProcessCommand(const uint8_t* msg, uint32_t size)
 {
     if (size < uint32_t(kCmdMinSize) || size > kCmdBufSize)
         return;
-    char text[kCmdBufSize + 1];
+    char text[kCmdBufSize];
     for (uint32_t i = 0; i < size; ++i)
         text[i] = msg[i] >= 0x20 && msg[i] < 0x7F ? char(msg[i]) : '.';
-    text[size] = 0;
-    vlog("%s", text);
+    // The echo's own format: a bare "%s" may be one string with other call
+    // sites', whose lines a flood's repeats would then swallow.
+    vlog("%.*s", int(size), text);
     if (msg[8] == 0x10)
         return;
     uint16_t code = 0;
@@ -310,6 +311,7 @@ void CNetwork::deliverVideoFrame()
         if (onFrame)
             onFrame(m_pBufVideo.get(), len);
         decodeIntoQueue(len);
+        notePicture();
     }
     m_vsample.m_dwBytesUsed = 0;
     m_dwLenVideo = 0;

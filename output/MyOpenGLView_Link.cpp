@@ -1,9 +1,11 @@
 // The video view's side of a link: the reporter a link calls on its worker
 // thread, and the reports as they arrive on the GUI thread.
 #include <QString>
+#include <QTimer>
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "output/IViewController.h"
 #include "output/MyOpenGLView.h"
@@ -24,16 +26,34 @@ enum ReportKind : uint64_t {
     kStatusOverflow,
 };
 
+// The second device's pointer values. A device may send them as fast as it
+// can write: the view takes the newest at most once a pause, and values it
+// already has are no news.
+constexpr int kMouseInfoPauseMs = 100;
+
+struct MouseInfoSlot {
+    std::mutex lock;
+    uint32_t version = 0;
+    int8_t offsetX = 0;
+    int8_t offsetY = 0;
+    uint16_t videoStd = 0;
+    bool known = false;  // values were reported
+    bool fresh = false;  // newer than what the view has
+    bool armed = false;  // a delivery waits, or the pause after one runs
+};
+
 }  // namespace
 
 // Handed to one link: copies each report into the view's mailbox, where it
 // is applied on the GUI thread only if its link is still the attached one.
 // A peer that repeats a report costs one waiting job per kind; link states
 // keep their order, and past the mailbox's budget only the newest waits.
+// Pointer values, which come with every command message of their kind,
+// reach the view a few times a second at most.
 class ViewLinkReporter final : public INetView {
 public:
     ViewLinkReporter(std::shared_ptr<GuiMailbox> box, MyOpenGLView* view, uint64_t epoch)
-        : m_post(std::move(box), view, epoch, [view, epoch] { return view->acceptsReport(epoch); })
+        : m_post(std::move(box), view, epoch, [view, epoch] { return view->acceptsReport(epoch); }), m_epoch(epoch)
     {
     }
 
@@ -65,15 +85,59 @@ public:
     }
     void setNetMouseInfo(uint32_t version, int8_t offsetX, int8_t offsetY, uint16_t videoStd) override
     {
-        m_post.latest(kMouseInfo, [=](MyOpenGLView& v) { v.setNetMouseInfo(version, offsetX, offsetY, videoStd); });
+        {
+            MouseInfoSlot& m = *m_mouse;
+            std::lock_guard<std::mutex> guard(m.lock);
+            if (m.known && m.version == version && m.offsetX == offsetX && m.offsetY == offsetY &&
+                m.videoStd == videoStd)
+                return;
+            m.version = version;
+            m.offsetX = offsetX;
+            m.offsetY = offsetY;
+            m.videoStd = videoStd;
+            m.known = m.fresh = true;
+            if (m.armed)
+                return;
+            m.armed = true;
+        }
+        m_post.latest(kMouseInfo,
+                      [slot = m_mouse, epoch = m_epoch](MyOpenGLView& v) { applyMouseInfo(v, slot, epoch); });
     }
 
 private:
+    // GUI thread: hands the newest values to the view; newer ones that come
+    // during the pause after it wait for its end.
+    static void applyMouseInfo(MyOpenGLView& view, const std::shared_ptr<MouseInfoSlot>& slot, uint64_t epoch)
+    {
+        uint32_t version;
+        int8_t x, y;
+        uint16_t videoStd;
+        {
+            std::lock_guard<std::mutex> guard(slot->lock);
+            if (!slot->fresh) {
+                slot->armed = false;
+                return;
+            }
+            slot->fresh = false;
+            version = slot->version;
+            x = slot->offsetX;
+            y = slot->offsetY;
+            videoStd = slot->videoStd;
+        }
+        view.setNetMouseInfo(version, x, y, videoStd);
+        QTimer::singleShot(kMouseInfoPauseMs, &view, [&view, slot, epoch] {
+            if (view.acceptsReport(epoch))
+                applyMouseInfo(view, slot, epoch);
+        });
+    }
+
     struct Titles {
         char t[16][32];
     };
 
     MailboxReporter<MyOpenGLView> m_post;
+    uint64_t m_epoch;
+    std::shared_ptr<MouseInfoSlot> m_mouse = std::make_shared<MouseInfoSlot>();
 };
 
 std::unique_ptr<INetView> MyOpenGLView::makeLinkReporter()

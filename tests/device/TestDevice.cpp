@@ -27,11 +27,15 @@ Bytes helloMessage(const std::string& model)
     return message(kHello, b);
 }
 
-Bytes pointerInfoMessage()
+Bytes pointerInfoMessage(uint32_t version = 0x00010203)
 {
-    Bytes params = {0x00, 0x01, 0x02, 0x03, '0', '0', '0', '0', uint8_t(int8_t(-3)), 5, 1};
+    Bytes params = {uint8_t(version >> 24), uint8_t(version >> 16), uint8_t(version >> 8), uint8_t(version),
+                    '0', '0', '0', '0', uint8_t(int8_t(-3)), 5, 1};
     return message(kPointerInfo, params);
 }
+
+// Messages of one write of a flood.
+constexpr int kFloodBatch = 256;
 
 }  // namespace
 
@@ -79,6 +83,19 @@ bool TestDevice::waitUntil(const std::function<bool(const DeviceStatus&)>& done,
 void TestDevice::setStreaming(bool on)
 {
     streaming_ = on;
+}
+
+void TestDevice::setCommandInterval(milliseconds interval)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    config_.commandIntervalMs = int(interval.count());
+    nextCommand_ = Clock::now();
+}
+
+void TestDevice::setCommandFlood(bool on)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    config_.commandFlood = on;
 }
 
 void TestDevice::setColour(uint8_t y, uint8_t cb, uint8_t cr)
@@ -141,13 +158,19 @@ bool TestDevice::writeAll(const Bytes& bytes)
 void TestDevice::run()
 {
     while (!stop_) {
+        bool flood;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            flood = config_.commandFlood && loggedIn_;
+        }
         pollfd fds[2] = {{listenFd_, POLLIN, 0}, {clientFd_.load(), POLLIN, 0}};
-        int n = ::poll(fds, fds[1].fd >= 0 ? 2 : 1, 5);
+        int n = ::poll(fds, fds[1].fd >= 0 ? 2 : 1, flood ? 0 : 5);
         if (n > 0 && (fds[0].revents & POLLIN))
             acceptClient();
         if (n > 0 && fds[1].fd >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)))
             readClient();
         streamIfDue();
+        commandsIfDue();
     }
 }
 
@@ -300,6 +323,38 @@ void TestDevice::streamIfDue()
         writeAll(picture(cfg));
         nextSend_ = Clock::now() + milliseconds(1000 / std::max(1, cfg.fps));
     }
+}
+
+// Whole messages only, between pictures.
+void TestDevice::commandsIfDue()
+{
+    if (clientFd_.load() < 0 || !loggedIn_)
+        return;
+    int interval;
+    bool flood;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        interval = config_.commandIntervalMs;
+        flood = config_.commandFlood;
+    }
+    int count = 0;
+    if (flood)
+        count = kFloodBatch;
+    else if (interval > 0 && Clock::now() >= nextCommand_)
+        count = 1;
+    if (count == 0)
+        return;
+    Bytes batch;
+    for (int i = 0; i < count; ++i) {
+        Bytes m = pointerInfoMessage(++commandCount_);
+        batch.insert(batch.end(), m.begin(), m.end());
+    }
+    nextCommand_ = Clock::now() + milliseconds(interval);
+    if (!writeAll(batch))
+        return;
+    std::lock_guard<std::mutex> guard(lock_);
+    status_.commands += uint64_t(count);
+    changed_.notify_all();
 }
 
 }  // namespace testdev

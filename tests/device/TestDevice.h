@@ -38,6 +38,11 @@ struct DeviceConfig {
     int fps = 10;
     uint8_t y = 81, cb = 90, cr = 240;  // red
     bool pointerInfo = true;            // code 15 right after the first picture
+    // While logged in, pictures or not: a pointer-information message this
+    // often (0: none), or such messages back to back as fast as the
+    // connection takes them.
+    int commandIntervalMs = 0;
+    bool commandFlood = false;
     std::function<void(const std::string&)> log;
 };
 
@@ -47,6 +52,7 @@ struct DeviceStatus {
     int logins = 0;     // accepted logins
     int badLogins = 0;  // logins whose digests did not match
     uint64_t pictures = 0;
+    uint64_t commands = 0;  // pointer-information messages of the interval or the flood
     std::vector<int> keys;  // key codes in arrival order
     Bytes lastLogin;
     Bytes lastKeyMessage;
@@ -66,8 +72,11 @@ public:
 
     DeviceStatus status() const;
     bool waitUntil(const std::function<bool(const DeviceStatus&)>& done, milliseconds timeout) const;
-    // Off: the connection stays open and silent.
+    // Pictures off: the connection stays open, silent unless command
+    // messages are on.
     void setStreaming(bool on);
+    void setCommandInterval(milliseconds interval);
+    void setCommandFlood(bool on);
     void setColour(uint8_t y, uint8_t cb, uint8_t cr);
     // Bytes to the connected client, in one write.
     bool sendRaw(const Bytes& bytes);
@@ -80,6 +89,7 @@ private:
     void handleMessage(const Bytes& msg);
     void answerLogin(const Bytes& msg);
     void streamIfDue();
+    void commandsIfDue();
     Bytes picture(const DeviceConfig& cfg);
     bool writeAll(const Bytes& bytes);
     void closeClient();
@@ -100,6 +110,8 @@ private:
     bool loggedIn_ = false;
     bool repeatHello_ = false;
     std::chrono::steady_clock::time_point nextSend_;
+    std::chrono::steady_clock::time_point nextCommand_;
+    uint32_t commandCount_ = 0;  // version field of the next pointer information
 };
 
 }  // namespace testdev

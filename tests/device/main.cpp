@@ -25,6 +25,8 @@ void usage()
         "  --password TEXT   password the login must carry (default 1234)\n"
         "  --webcode TEXT    web code the login must carry (default: the built-in one)\n"
         "  --fps N           pictures per second (default 10)\n"
+        "  --commands-ms N   a pointer-information message every N ms, pictures or not\n"
+        "  --flood           pointer-information messages back to back\n"
         "  --ddns-port N     also run a DDNS server on 127.0.0.1:N\n"
         "  --ddns-v2         the DDNS server speaks V2 frames (the client uses V2 on port 17000)\n"
         "  --ddns-target N   port the DDNS answer names (default: the device's)\n"
@@ -61,6 +63,10 @@ int main(int argc, char** argv)
             dev.webCode = argv[++i];
         } else if (a == "--fps" && more && parseInt(argv[i + 1], dev.fps) && dev.fps > 0) {
             ++i;
+        } else if (a == "--commands-ms" && more && parseInt(argv[i + 1], dev.commandIntervalMs)) {
+            ++i;
+        } else if (a == "--flood") {
+            dev.commandFlood = true;
         } else if (a == "--ddns-port" && more && parseInt(argv[i + 1], ddnsPort)) {
             ++i;
         } else if (a == "--ddns-target" && more && parseInt(argv[i + 1], target)) {

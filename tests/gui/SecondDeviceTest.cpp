@@ -160,16 +160,80 @@ TEST_F(SecondDevice, StatusLineAndViewFollowTheDevice)
     EXPECT_TRUE(view->isStreaming());
     uint16_t port = dev->port();
     dev->stop();  // killed: its connection closes mid-stream
-    EXPECT_TRUE(waitFor([&] { return ctrl->statusText() == "Disconnected"; }, 1s));
+    EXPECT_TRUE(waitFor([&] { return ctrl->statusText() == "Disconnected"; }, 2500ms));
     EXPECT_FALSE(view->isStreaming());
     EXPECT_EQ(view->currentNetStatus(), 8);  // "7_Con_Fail_NetErr"
     EXPECT_FALSE(viewShows(testdev::flatColour(81, 90, 240), 300ms));
     EXPECT_TRUE(window->btnDisconnect()->isEnabled());
 
     ASSERT_TRUE(dev->start(port));
-    EXPECT_TRUE(dev->waitUntil([](const testdev::DeviceStatus& s) { return s.logins == 1; }, 10s));
+    EXPECT_TRUE(dev->waitUntil([](const testdev::DeviceStatus& s) { return s.logins == 2; }, 10s));
     EXPECT_TRUE(waitFor([&] { return ctrl->statusText() == "Connected"; }, 5s));
     EXPECT_TRUE(viewShows(testdev::flatColour(81, 90, 240), 10s));
+}
+
+// Pictures that stop while the device goes on sending command messages: the
+// view leaves the last picture and the status line leaves "Connected" within
+// the link's stall limit; both come back with the pictures.
+TEST_F(SecondDevice, PicturesThatStopWhileCommandsFlowAreShownAsWaiting)
+{
+    ctrl->prepareLink = [](CoNetwork& link) {
+        if (auto* device = dynamic_cast<CNetwork*>(&link)) {
+            device->stallMin = 500ms;
+            device->stallMax = 1000ms;
+        }
+    };
+    const testdev::Bgr red = testdev::flatColour(81, 90, 240);
+    MyOpenGLView* view = window->mainGLView();
+    dev->setCommandInterval(200ms);
+    connectDevice();
+    ASSERT_TRUE(waitFor([&] { return ctrl->statusText() == "Connected" && view->isStreaming(); }, 5s));
+    EXPECT_TRUE(viewShows(red, 10s));
+
+    dev->setStreaming(false);
+    // A slow window (sanitizers) may hold back pictures still on their way.
+    ASSERT_TRUE(waitFor([&] { return !view->isStreaming(); }, 10s))
+        << "link state " << ctrl->deviceLink()->state() << ", status " << ctrl->statusText().toStdString();
+    EXPECT_TRUE(ctrl->statusText().startsWith("Connect DVR - 127.0.0.1 [Port : ")) << ctrl->statusText().toStdString();
+    EXPECT_EQ(view->currentNetStatus(), 13);  // waiting for data
+    EXPECT_FALSE(viewShows(red, 300ms));
+    EXPECT_TRUE(waitFor([&] { return ctrl->playbackKeysPanel()->netStateText() == "Waiting for data"; }, 2s));
+    EXPECT_TRUE(window->btnDisconnect()->isEnabled());
+
+    dev->setStreaming(true);
+    EXPECT_TRUE(waitFor([&] { return ctrl->statusText() == "Connected" && view->isStreaming(); }, 5s));
+    EXPECT_TRUE(viewShows(red, 10s));
+    EXPECT_EQ(dev->status().connections, 1);
+}
+
+// A device that sends pointer information back to back: the window takes
+// the newest values a few times a second, not a queued call per message.
+TEST_F(SecondDevice, ACommandFloodCostsTheWindowFewCalls)
+{
+    struct QueuedCalls : QObject {
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            calls += e->type() == QEvent::MetaCall;
+            return false;
+        }
+        int calls = 0;
+    } queued;
+    MyOpenGLView* view = window->mainGLView();
+    dev->setCommandFlood(true);
+    connectDevice();
+    ASSERT_TRUE(waitFor([&] { return ctrl->statusText() == "Connected"; }, 5s));
+    const uint64_t before = dev->status().commands;
+    qApp->installEventFilter(&queued);
+    QTest::qWait(1000);
+    qApp->removeEventFilter(&queued);
+    EXPECT_GT(dev->status().commands - before, 1000u);
+    EXPECT_LT(queued.calls, 50);
+    // The offsets (-3, 5) and the 568 lines reached the view.
+    EXPECT_EQ(view->WndPos2DVRPos(QPointF(640, 568), QSizeF(640, 568)), QPointF(654, 588));
+
+    window->btnDisconnect()->click();
+    EXPECT_TRUE(window->btnConnect()->isEnabled());
+    EXPECT_TRUE(dev->waitUntil([](const testdev::DeviceStatus& s) { return !s.clientConnected; }, 3s));
 }
 
 TEST_F(SecondDevice, PictureIsDrawnWhateverAnEarlierRecorderLeft)
