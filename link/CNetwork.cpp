@@ -211,7 +211,7 @@ bool CNetwork::runDDNS()
 
 void CNetwork::connectionLost(const char* why)
 {
-    vlog("%s", why);
+    vlogFailure("%s", why);
     closeSocket();
     m_bConnectDDns = false;
     bIsFirstVideoData = false;  // the new connection's first picture is reported again
@@ -294,7 +294,7 @@ bool CNetwork::readSocket()
     pollfd pfd{hClientSocket, POLLIN, 0};
     int r = ::poll(&pfd, 1, 1);
     if (r < 0 && errno != EINTR) {
-        vlog("SELECT ERROR\n");
+        vlogFailure("SELECT ERROR\n");
         closeSocket();
         setNetStatus(NET_CONNECT_FAIL);
         return false;
@@ -334,7 +334,7 @@ void CNetwork::ThreadHandler()
             vlog("CONNECT DVR\n");
             setNetStatus(NET_CONNECT_REQ);
             if (!ConnectDVR()) {
-                vlog("CONNECT DVR FAIL\n");
+                vlogFailure("CONNECT DVR FAIL\n");
                 advanceState(NET_CONNECT_REQ, NET_CONNECT_FAIL);
                 break;
             }
@@ -381,16 +381,16 @@ bool CNetwork::ConnectDVR()
         return false;
     tagTSiteInfo site = _siteInfo();
     if (site.dvrPort < 1 || site.dvrPort > 65535) {
-        vlog("port %d out of range", int(site.dvrPort));
+        vlogFailure("port %d out of range", int(site.dvrPort));
         return false;
     }
     in_addr addr{};
     HostLookup::Result found = lookupHost(site.dvrip, &addr);
     if (found != HostLookup::Result::Ok) {
         if (found == HostLookup::Result::Stopped)
-            vlog("ExitThread...");
+            vlogFailure("ExitThread...");
         else
-            vlog("host %s not found", site.dvrip);
+            vlogFailure("host %s not found", site.dvrip);
         return false;
     }
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -448,12 +448,12 @@ bool CNetwork::ConnectDVR()
             return false;
         }
         if (ready < 0)
-            vlog("SELECT ERROR~~~~~~~~~");
+            vlogFailure("SELECT ERROR~~~~~~~~~");
         else if (!stopRequested())
             vlog("SELECT TIMEOUT~~~~~~~~~ %d", left);
         if (ready < 0 || stopRequested() || left <= 0) {
             if (ready == 0)
-                vlog(stopRequested() ? "ExitThread..." : "Timeout");
+                vlogFailure(stopRequested() ? "ExitThread..." : "Timeout");
             closeSocket();
             return false;
         }
@@ -475,21 +475,21 @@ int CNetwork::takeLoginReplies(uint8_t* buf, size_t* len)
     static const uint8_t kStart[4] = {0x00, 0x00, 0x01, 0xFE};
     while (*len > 0) {
         if (std::memcmp(buf, kStart, std::min<size_t>(*len, 4)) != 0) {
-            vlog("login reply is not a command");
+            vlogFailure("login reply is not a command");
             return 0;
         }
         if (*len < 8)
             return 1;
         uint16_t size = 0;
         if (!parseAWORD(buf + 4, &size) || size < kCmdMinSize || size > kCmdBufSize) {
-            vlog("malformed login reply");
+            vlogFailure("malformed login reply");
             return 0;
         }
         if (*len < size)
             return 1;
         uint16_t code = AWORD2WORD(buf + 8);
         if (size < minimumSize(code)) {
-            vlog("malformed login reply");
+            vlogFailure("malformed login reply");
             return 0;
         }
         switch (code) {
@@ -505,7 +505,7 @@ int CNetwork::takeLoginReplies(uint8_t* buf, size_t* len)
             m_bConnect = true;
             break;
         case 4:
-            vlog("LOGIN FAIL %d\r\n", AWORD2WORD(buf + 12));
+            vlogFailure("LOGIN FAIL %d\r\n", AWORD2WORD(buf + 12));
             return 0;
         case 17:
             m_dwState = NET_MAX_USER;
@@ -526,7 +526,7 @@ bool CNetwork::LoginDVR()
     uint8_t login[76];
     buildLogin(login);
     if (!sendMessage(login, sizeof login)) {
-        vlog("Login Request Send Fail\r");
+        vlogFailure("Login Request Send Fail\r");
         return false;
     }
     if (stopRequested())
@@ -537,13 +537,13 @@ bool CNetwork::LoginDVR()
     size_t len = 0;
     while (!stopRequested()) {
         if (Clock::now() >= deadline) {
-            vlog("login timeout");
+            vlogFailure("login timeout");
             return false;
         }
         pollfd pfd{hClientSocket, POLLIN, 0};
         int r = ::poll(&pfd, 1, kSliceMs);
         if (r < 0 && errno != EINTR) {
-            vlog("select error\r");
+            vlogFailure("select error\r");
             return false;
         }
         if (r <= 0)
@@ -566,7 +566,7 @@ bool CNetwork::LoginDVR()
             return true;
         }
         if (len >= kReadBufSize) {
-            vlog("malformed login reply");
+            vlogFailure("malformed login reply");
             return false;
         }
     }

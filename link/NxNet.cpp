@@ -232,7 +232,7 @@ bool NxNet::ConnectDVR()
         return false;
     };
     if (site.dvrPort < 1 || site.dvrPort > 65535) {
-        vlog("port %d out of range", int(site.dvrPort));
+        vlogFailure("port %d out of range", int(site.dvrPort));
         return fail();
     }
     sockaddr_in addr{};
@@ -242,7 +242,7 @@ bool NxNet::ConnectDVR()
     if (found == HostLookup::Result::Stopped)
         return fail();
     if (found == HostLookup::Result::Failed) {
-        vlog("host %s not found", site.dvrip);
+        vlogFailure("host %s not found", site.dvrip);
         return fail();
     }
     char text[INET_ADDRSTRLEN] = {};
@@ -291,7 +291,7 @@ bool NxNet::ConnectDVR()
             return fail();
         }
         if (ready < 0) {
-            vlog("SELECT ERROR~~~~~~~~~");
+            vlogFailure("SELECT ERROR~~~~~~~~~");
             return fail();
         }
         if (!stopRequested()) {
@@ -299,11 +299,11 @@ bool NxNet::ConnectDVR()
             --counter;
         }
         if (stopRequested()) {
-            vlog("ExitThread...");
+            vlogFailure("ExitThread...");
             return fail();
         }
         if (counter < 0) {
-            vlog("Timeout");
+            vlogFailure("Timeout");
             return fail();
         }
     }
@@ -325,7 +325,7 @@ void NxNet::CloseSocket()
 // A connection that broke after it was up: close it so the watchdog sees it.
 void NxNet::failConnection(const char* why)
 {
-    vlog("%s", why);
+    vlogFailure("%s", why);
     CloseSocket();
     // A frame cut by the loss is not kept.
     resetParser();

@@ -335,6 +335,7 @@ void NxNet::exe_cmd_fromServer(int cmd, int len)
         break;
     case 2:
         if (asked(!m_loggedIn)) {
+            vlogFailure("connection refused: too many users\r\n");
             setNetStatus(NET_MAX_USER);
             failConnectionQuietly();
         }
@@ -346,6 +347,7 @@ void NxNet::exe_cmd_fromServer(int cmd, int len)
     case 5:
         if (asked(m_loginPending)) {
             m_loginPending = false;
+            vlogFailure("login refused (%d)\r\n", len > 0 ? int(p[0]) : 0);
             setNetStatus(NET_LOGIN_FAIL, std::string(reinterpret_cast<const char*>(p), len > 0 ? 1 : 0));
             failConnectionQuietly();
         }
@@ -543,7 +545,7 @@ void NxNet::onConnectAnswer(const uint8_t* p, int len)
     vlog("MAX CH %d", chCount);
     if (chCount < 1) {
         // A recorder without channels cannot be used: a failure the user sees.
-        vlog("channel count %d: recorder not usable\r\n", chCount);
+        vlogFailure("channel count %d: recorder not usable\r\n", chCount);
         setNetStatus(NET_MODEL_MISMATCH);
         failConnectionQuietly();
         return;

@@ -230,7 +230,12 @@ TEST_F(Watch, AnswersNobodyAskedForChangeNothing)
 
     // An answer is taken while its request is outstanding, once.
     net->RequestSearchInfo(15, SEARCH_KIND_RANGE, 0);
-    ASSERT_TRUE(waitFor([&] { return !reports.searchAnswers.empty(); }, 2s));
+    ASSERT_TRUE(waitFor(
+        [&] {
+            std::lock_guard<std::mutex> lock(reports.m);
+            return !reports.searchAnswers.empty();
+        },
+        2s));
     rec->sendCommand(17, testrec::rangeAnswer(cfg.recordStart, cfg.recordEnd));
     std::this_thread::sleep_for(200ms);
     std::lock_guard<std::mutex> lock(reports.m);
