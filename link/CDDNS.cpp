@@ -258,12 +258,11 @@ bool CDDNS::ConnectToDDns(INetController* main)
     return true;
 }
 
-bool CDDNS::sendAll(const uint8_t* data, int len)
+bool CDDNS::sendAll(const uint8_t* data, int len, Clock::time_point start, int64_t deadlineMs)
 {
     int sent = 0;
-    auto start = Clock::now();
     while (sent < len) {
-        if (stopRequested() || msSince(start) >= timing.answerWaitMs)
+        if (stopRequested() || msSince(start) >= deadlineMs)
             return false;
         ssize_t r = ::send(m_sockDDns, data + sent, size_t(len - sent), MSG_NOSIGNAL);
         if (r > 0) {
@@ -287,24 +286,22 @@ bool CDDNS::LoginToDDns()
     if (m_sockDDns < 0)
         return false;
 
+    // The request goes out and the whole answer comes back, joined if it
+    // comes in pieces, within one deadline that new bytes do not extend.
+    const auto start = Clock::now();
+    const int64_t deadlineMs = timing.answerDeadlineMs;
     uint8_t request[128];
     int len = buildRequest(request, sizeof request);
     vlog("sendbuf : %s", m_webcode);
     vlog("sendbuf : %d", 553 & 0xFF);
-    if (len <= 0 || !sendAll(request, len)) {
+    if (len <= 0 || !sendAll(request, len, start, deadlineMs)) {
         vlog("DDns Login Request Send Fail\r");
         return false;
     }
     vlog("DDns Login Request\r");
 
-    // The answer, joined if it comes in pieces, within one wall-clock
-    // deadline that new bytes do not extend: the end of the wait of
-    // answerWaitMs in which answerGiveUpMs pass (the second wait, 10 s).
     std::vector<uint8_t> answer(kAnswerMax);
     int n = 0;
-    const auto start = Clock::now();
-    const int waits = std::max(1, (timing.answerGiveUpMs + timing.answerWaitMs - 1) / std::max(1, timing.answerWaitMs));
-    const int64_t deadlineMs = int64_t(waits) * timing.answerWaitMs;
     while (n < kAnswerMax && !frameComplete(answer.data(), n)) {
         int ready = 0;
         while (ready == 0 && !stopRequested() && msSince(start) < deadlineMs) {

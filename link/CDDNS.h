@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -25,9 +26,8 @@ public:
         int connectWaitMs = 500;   // each of the connect waits
         int connectWaits = 15;
         int greetingMs = 5000;     // for the whole greeting
-        int answerWaitMs = 5000;   // each wait for the answer
-        int answerGiveUpMs = 6000; // no new wait once this much has passed;
-                                   // the answer's whole deadline ends that wait
+        int answerDeadlineMs = 10000;  // request sent and answer whole, from
+                                       // the request on; bytes do not extend it
     };
 
     CDDNS() = default;
@@ -63,11 +63,8 @@ public:
     static bool readAnswer(const uint8_t* frame, int len, char* ip, size_t ipCap, int* port);
 
 private:
-    // Receives until a whole frame is in buf (at most cap bytes), the
-    // connection closes, an error or the deadline; answers the byte count,
-    // or -1 for a failed read.
-    int receiveFrame(uint8_t* buf, int cap, int waitMs, int giveUpMs, const char* timeoutLog);
-    bool sendAll(const uint8_t* data, int len);
+    // Sends all of data unless the stop or the deadline (ms from start) comes first.
+    bool sendAll(const uint8_t* data, int len, std::chrono::steady_clock::time_point start, int64_t deadlineMs);
     void closeSocket();
 
     int m_sockDDns = -1;

@@ -143,6 +143,8 @@ public:
     std::function<void(const tagNxPacket& pk)> onFrame;
     // Pacing clock source (ms); replaced in tests.
     std::function<uint32_t()> pacingClock;
+    // Pause between two pacing checks of a held frame; empty sleeps 10 us.
+    std::function<void()> pacingPause;
 
     // Called on a decoding thread before each video frame is decoded (tests).
     std::function<void(const tagNxPacket& pk)> onDecode;

@@ -148,7 +148,10 @@ bool NxNet::waitForPacing(int c)
         }
         TcpSendPump();
         notePicture(true);
-        std::this_thread::sleep_for(std::chrono::microseconds(10));
+        if (pacingPause)
+            pacingPause();
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(10));
         if (stopRequested())
             return false;
     }

@@ -172,6 +172,7 @@ std::vector<Seed> parserSeeds()
         Source s(device(51));
         InputWriter w = opened(s);
         w.read(s.keyWithoutParameterSets(0, 0, 0, kLiveTime));
+        w.padForH264();
         add("frame-key-without-parameter-sets", w, 3);
     }
 
@@ -258,7 +259,9 @@ std::vector<Seed> parserSeeds()
         add("cmd-33-history-model" + std::to_string(model) + "-v" + std::to_string(v), w, 4);
     }
 
-    // Live media frames of every header kind, with audio of channel 1.
+    // Live media frames of every header kind, with audio of channel 1. The
+    // seeds of media frames are padded to inputs the fuzz target decodes
+    // with the H.264 decoders, so their paths are reached from the start.
     struct Kind {
         const char* name;
         int model;
@@ -275,6 +278,7 @@ std::vector<Seed> parserSeeds()
         Source s(cfg);
         InputWriter w = opened(s);
         liveFrames(w, s, 12);
+        w.padForH264();
         add(std::string("frame-") + k.name, w, 3, k.pictures, k.audio);
     }
     {
@@ -295,6 +299,7 @@ std::vector<Seed> parserSeeds()
         w.read(s.video(0, 1, 0, 0, kLiveTime));
         w.read(s.video(0, 5, 0, 0, kLiveTime));
         w.read(s.video(1, 0, 0, 0, kLiveTime));
+        w.padForH264();
         add("frame-ndap-480-gates", w, 3, 3);
     }
     {
@@ -308,6 +313,7 @@ std::vector<Seed> parserSeeds()
         InputWriter w = opened(s);
         w.read(s.video(0, 0, 0, 0, kLiveTime));
         w.read(s.video(0, 1, 0, 0, kLiveTime));
+        w.padForH264();
         add("frame-ndap-1080-deinterlaced", w, 3, 2);
     }
     // The same streams in small reads.

@@ -231,10 +231,7 @@ TEST_F(DdnsLookup, FailuresEndTheLinkWithTheirState)
                           Case{silent, NET_DDNS_INFO_FAIL, "ddns login timeout"},
                           Case{trickle, NET_DDNS_INFO_FAIL, "ddns login timeout"}}) {
         ASSERT_TRUE(startServer(c.cfg));
-        CNetwork* net = deviceLink(server->address(), server->port(), [](CDDNS& d) {
-            d.timing.answerWaitMs = 300;
-            d.timing.answerGiveUpMs = 400;
-        });
+        CNetwork* net = deviceLink(server->address(), server->port(), [](CDDNS& d) { d.timing.answerDeadlineMs = 600; });
         EXPECT_TRUE(waitFor([&] { return net->isThreadExitDone(); }, 5s));
         EXPECT_EQ(net->state(), c.state) << c.log;
         EXPECT_TRUE(log.has(c.log)) << c.log;

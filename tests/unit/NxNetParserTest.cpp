@@ -204,6 +204,24 @@ TEST_F(QuietLog, TooShortBadjFrameIsRefused)
     EXPECT_EQ(ev[1].id, 1);
 }
 
+// A stop asked for while a read is parsed ends the parse before the next
+// message: commands later in the same read are not dispatched.
+TEST_F(QuietLog, StopEndsTheParseWithinARead)
+{
+    NxNet net;
+    std::vector<int> ids;
+    net.onCommand = [&](int id, const uint8_t*, int) {
+        ids.push_back(id);
+        if (id == 11)
+            net.StopThread();
+    };
+    Bytes s = cmdV2(1, connectAnswer552(1, 4, 30));
+    for (int i = 0; i < 10; ++i)
+        append(s, cmdV2(11, Bytes(28, uint8_t(i))));
+    net.parseReceived(s.data(), int(s.size()));
+    EXPECT_EQ(ids, (std::vector<int>{1, 11}));
+}
+
 TEST_F(QuietLog, SizeTableFollowsVersionAndFormat)
 {
     for (bool v2 : {false, true}) {

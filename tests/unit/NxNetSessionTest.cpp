@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <future>
 #include <map>
 #include <memory>
 #include <set>
@@ -403,12 +404,17 @@ TEST_F(Session, EventLogPagesAreBoundedToTheirRequest)
         std::lock_guard<std::mutex> lock(reports.m);
         EXPECT_EQ(reports.searchAnswers[2].data.size(), size_t(fix - 4) / (net->cmdV2() ? 1 : 2));
     }
-    // A stop ends the wait.
+    // A stop ends the wait. Should it not, room is given after a while so
+    // that the test fails rather than hangs.
     reports.room = false;
     net->RequestHistory(request.data(), request.size());
     flood();
     std::this_thread::sleep_for(100ms);
-    net->StopThread();
+    auto stopped = std::async(std::launch::async, [&] { net->StopThread(); });
+    const bool ended = stopped.wait_for(2s) == std::future_status::ready;
+    reports.room = true;
+    stopped.wait();
+    EXPECT_TRUE(ended) << "the stop did not end the wait for room on the GUI thread";
     EXPECT_TRUE(net->isThreadExitDone());
 }
 
