@@ -270,6 +270,11 @@ struct ParserHarness::Impl {
         }
         case kDiscontinuity: link.discontinuityNet(); break;
         case kClockStep: step = in.get(2); break;
+        case kSearchInfo: {
+            int kind = int(in.get(1));
+            link.RequestSearchInfo(15, kind, int32_t(in.get(4)));
+            break;
+        }
         default: return;  // no op: nothing was queued
         }
         // The send pump: whatever was queued has gone out.
@@ -309,6 +314,7 @@ RunStats ParserHarness::run(const uint8_t* data, size_t size, Decoding decoding)
     while (!in.done() && !s.link.stopped())
         s.step1(in);
     s.drain();
+    s.stats.unasked = s.link.unaskedAnswers();
     return s.stats;
 }
 

@@ -17,6 +17,7 @@ struct RunStats {
     int pictures = 0;     // pictures taken out of the video queue
     int audioBlocks = 0;  // blocks taken out of the audio queue
     int readings = 0;     // pacing clock readings
+    int unasked = 0;      // answers dropped for want of a request
 };
 
 // What decodes the video frames of a run. The stand-in has no codec and no

@@ -60,6 +60,7 @@ enum Op : uint8_t {
     kLiveCh = 'L',
     kDiscontinuity = 'D',
     kClockStep = 'C',
+    kSearchInfo = 'I',
 };
 
 // Builds an input record by record.
@@ -86,6 +87,8 @@ public:
     void liveCh(uint8_t keys, uint8_t ch) { op(kLiveCh), out_.push_back(keys), out_.push_back(ch); }
     void discontinuity() { op(kDiscontinuity); }
     void clockStep(uint16_t ms) { op(kClockStep), put(ms, 2); }
+    // A recording-information request (kind 1 day, 2 month, 3 range).
+    void searchInfo(uint8_t kind, uint32_t time) { op(kSearchInfo), out_.push_back(kind), put(time, 4); }
     // A byte that is no op at the end, if needed, to make the input one the
     // target decodes with the H.264 decoders: the hash's low bits become
     // zero when the byte is equal to them, and multiplying by the odd FNV

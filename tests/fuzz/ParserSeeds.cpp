@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "fuzz/ParserInput.h"
+#include "link/CNetDef.h"
 #include "recorder/AudioSource.h"
 #include "recorder/Crypto.h"
 #include "recorder/TestRecorder.h"
@@ -229,21 +230,26 @@ std::vector<Seed> parserSeeds()
         w.read(s.answer(14, testrec::rangeAnswer(rc.recordStart, rc.recordEnd)));
         add("cmd-14-search-start", w, 4);
         InputWriter a = opened(s);
+        a.searchInfo(SEARCH_KIND_MONTH, testrec::civilToTime(2024, 1, 1));
         a.read(s.answer(16));
         add("cmd-16-search-info-fail", a, 4);
         InputWriter b = opened(s);
+        b.searchInfo(SEARCH_KIND_RANGE, 0);
         b.read(s.answer(17, testrec::rangeAnswer(rc.recordStart, rc.recordEnd)));
         add("cmd-17-range", b, 4);
         InputWriter c = opened(s);
+        c.searchInfo(SEARCH_KIND_MONTH, testrec::civilToTime(2024, 1, 1));
         c.read(s.answer(18, testrec::monthAnswer(testrec::civilToTime(2024, 1, 1), rc.recordStart, rc.recordEnd)));
         add("cmd-18-month", c, 4);
         InputWriter d = opened(s);
+        d.searchInfo(SEARCH_KIND_RANGE, 0);
         d.read(s.answer(20, testrec::reasonPayload(45)));
         add("cmd-20-start-fail", d, 4);
     }
     {
         Source s(device(11));  // group 1: the smallest day map
         InputWriter w = opened(s);
+        w.searchInfo(SEARCH_KIND_DAY, testrec::civilToTime(2024, 1, 12));
         w.read(s.answer(19, testrec::dayAnswer(s.group(), 11, 30, testrec::civilToTime(2024, 1, 12), rc.recordStart,
                                                rc.recordEnd, 4)));
         add("cmd-19-day", w, 4);

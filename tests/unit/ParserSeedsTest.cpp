@@ -64,6 +64,8 @@ TEST(ParserSeeds, EachSeedReachesWhatItWasMadeFor)
             EXPECT_GE(r.commands, seed.minCommands);
             EXPECT_GE(r.pictures, seed.minPictures);
             EXPECT_GE(r.audioBlocks, seed.minAudioBlocks);
+            // Every answer in a seed was asked for, so its handling is reached.
+            EXPECT_EQ(r.unasked, 0);
         }
     }
 }
