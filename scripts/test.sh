@@ -53,7 +53,7 @@ cmake --build build-tsan -j"$jobs" --target vesk_unit_tests vesk_gui_tests vesk_
 # checker reports the race it plants, under these suppressions.
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
   run_ctest --test-dir build-tsan --output-on-failure -j4 \
-  -R '^(Session|Connect|SendRing|RingBuffer|DecodePool|AudioOutTest|AudioEndToEnd|Delivery|Controller|LiveView|Playback|DeviceSession|DdnsLookup|SecondDevice|Mailbox|SiteEditorControlBar|TsanPlanted)'
+  -R '^(Session|Connect|SendRing|RingBuffer|DecodePool|AudioOutTest|AudioEndToEnd|Delivery|Controller|LiveView|Playback|DeviceSession|DdnsLookup|SecondDevice|Mailbox|SiteEditorControlBar|TsanPlanted|Watch|PeerWatch)'
 
 echo "== fuzz targets"
 cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
