@@ -13,7 +13,10 @@
 //
 //   bench_pipeline [--rounds N] [--passes-d1 N] [--passes-hd N] [--read BYTES]
 //                  [--crf-d1 N] [--crf-hd N] [--only d1|hd] [--no-ref] [--no-pipeline]
-//                  [--pool-threads N]
+//                  [--pool-threads N] [--app-allocator]
+//
+// --app-allocator runs it under the application's allocator policy
+// (platform/Memory.h); without it glibc's defaults hold.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -40,6 +43,7 @@ extern "C" {
 #include "link/NxNet.h"
 #include "output/RingBuffer.h"
 #include "platform/Log.h"
+#include "platform/Memory.h"
 #include "recorder/MediaFrame.h"
 #include "recorder/Protocol.h"
 #include "recorder/Wire.h"
@@ -65,6 +69,7 @@ struct Options {
     bool ref = true;
     bool pipeline = true;
     int poolThreads = 1;
+    bool appAllocator = false;  // the application's allocator policy instead of glibc's defaults
 };
 
 // One recorded stream: the coded pictures of every channel, the connect
@@ -368,6 +373,9 @@ void benchRecording(const Recording& r, int passes, const Options& opt)
         };
         auto pipeline = [&] {
             b = runPipeline(r, passes, opt.readSize, opt.poolThreads);
+            // As the application does once a link is gone.
+            if (opt.appAllocator)
+                Memory::releaseFreeMemory();
             ourFps.push_back(b.fps());
             ourCpu.push_back(b.cpuMsPerFrame());
             printRun(round, "NxNet -> video queue", b);
@@ -423,12 +431,15 @@ Options parseOptions(int argc, char** argv)
             o.ref = false;
         else if (a == "--no-pipeline")
             o.pipeline = false;
+        else if (a == "--app-allocator")
+            o.appAllocator = true;
         else if (a == "--pool-threads")
             o.poolThreads = std::clamp(next(o.poolThreads), 1, 16);
         else {
             std::fprintf(stderr,
                          "usage: %s [--rounds N] [--passes-d1 N] [--passes-hd N] [--read BYTES] "
-                         "[--crf-d1 N] [--crf-hd N] [--only d1|hd] [--no-ref] [--no-pipeline] [--pool-threads N]\n",
+                         "[--crf-d1 N] [--crf-hd N] [--only d1|hd] [--no-ref] [--no-pipeline] [--pool-threads N] "
+                         "[--app-allocator]\n",
                          argv[0]);
             std::exit(2);
         }
@@ -441,6 +452,9 @@ Options parseOptions(int argc, char** argv)
 int main(int argc, char** argv)
 {
     const Options opt = parseOptions(argc, argv);
+    // Before the encoders' threads, as the application's main sets it.
+    if (opt.appAllocator)
+        Memory::configureAllocator();
     av_log_set_level(AV_LOG_ERROR);
     setLogSink([](const std::string&) {});  // the link's console phrases are not timed
 

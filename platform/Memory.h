@@ -1,11 +1,12 @@
 #pragma once
 
-// The application's allocator policy. When a link is released its decoders
-// free their large picture buffers; glibc then raises its mapping threshold
-// to their size and serves later buffers of that size from its arenas, one
-// per thread, which keep what is freed. Under the policy large blocks stay
-// mapped and go back to the system when freed, and what the arenas hold free
-// is given back after each link.
+// The application's allocator policy. glibc maps large blocks on their own
+// until the first of them is freed, then raises its threshold and serves
+// them from per-thread arenas, which keep what is freed: over many
+// connections memory grew. Under the policy the threshold stays at its
+// ceiling, so the link's and its decoders' buffers always come from the
+// arenas and are reused there while the link lives, and what the arenas hold
+// free goes back to the system after each link.
 namespace Memory {
 
 // Sets the policy; called first in main, before any thread starts.
