@@ -5,7 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
+
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace bench {
 
@@ -40,5 +46,64 @@ inline bool takeStreamOption(int argc, char** argv, int& i, int& channels, int& 
     }
     return true;
 }
+
+// A test peer (the test recorder or device) in a child process, forked
+// before the client makes any thread. In the child, prepare runs on the peer
+// before it listens; the child serves until the parent closes the pipe (or
+// dies).
+template <typename Peer, typename Config>
+class PeerProcess {
+public:
+    explicit PeerProcess(const Config& cfg, const std::function<void(Peer&)>& prepare = {})
+    {
+        int toChild[2], toParent[2];
+        if (pipe(toChild) != 0 || pipe(toParent) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            close(toChild[1]);
+            close(toParent[0]);
+            serve(cfg, prepare, toChild[0], toParent[1]);
+            _exit(0);
+        }
+        close(toChild[0]);
+        close(toParent[1]);
+        control_ = toChild[1];
+        uint16_t port = 0;
+        if (pid_ > 0 && read(toParent[0], &port, sizeof port) == ssize_t(sizeof port))
+            port_ = port;
+        close(toParent[0]);
+    }
+    ~PeerProcess()
+    {
+        if (control_ >= 0)
+            close(control_);
+        if (pid_ > 0)
+            waitpid(pid_, nullptr, 0);
+    }
+    PeerProcess(const PeerProcess&) = delete;
+    PeerProcess& operator=(const PeerProcess&) = delete;
+    uint16_t port() const { return port_; }
+
+private:
+    static void serve(const Config& cfg, const std::function<void(Peer&)>& prepare, int control, int reply)
+    {
+        Peer peer(cfg);
+        if (prepare)
+            prepare(peer);
+        const uint16_t port = peer.start(0) ? peer.port() : 0;
+        if (write(reply, &port, sizeof port) != ssize_t(sizeof port) || port == 0)
+            return;
+        char c;
+        while (read(control, &c, 1) > 0) {
+        }
+        peer.stop();
+    }
+
+    pid_t pid_ = -1;
+    int control_ = -1;
+    uint16_t port_ = 0;
+};
 
 }  // namespace bench

@@ -25,8 +25,6 @@
 #include <QWindow>
 
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -40,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "app/AppController.h"
 #include "app/TitleBar.h"
 #include "app/dvrList.h"
@@ -107,57 +106,6 @@ Options parseOptions(int argc, char** argv)
     return o;
 }
 
-// The device in a child process, forked before the client makes any
-// thread. It serves until the parent closes the pipe (or dies).
-class DeviceProcess {
-public:
-    explicit DeviceProcess(const testdev::DeviceConfig& cfg)
-    {
-        int toChild[2], toParent[2];
-        if (pipe(toChild) != 0 || pipe(toParent) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            close(toChild[1]);
-            close(toParent[0]);
-            serve(cfg, toChild[0], toParent[1]);
-            _exit(0);
-        }
-        close(toChild[0]);
-        close(toParent[1]);
-        control_ = toChild[1];
-        uint16_t port = 0;
-        if (pid_ > 0 && read(toParent[0], &port, sizeof port) == ssize_t(sizeof port))
-            port_ = port;
-        close(toParent[0]);
-    }
-    ~DeviceProcess()
-    {
-        if (control_ >= 0)
-            close(control_);
-        if (pid_ > 0)
-            waitpid(pid_, nullptr, 0);
-    }
-    uint16_t port() const { return port_; }
-
-private:
-    static void serve(const testdev::DeviceConfig& cfg, int control, int reply)
-    {
-        testdev::TestDevice dev(cfg);
-        const uint16_t port = dev.start(0) ? dev.port() : 0;
-        if (write(reply, &port, sizeof port) != ssize_t(sizeof port) || port == 0)
-            return;
-        char c;
-        while (read(control, &c, 1) > 0) {
-        }
-        dev.stop();
-    }
-
-    pid_t pid_ = -1;
-    int control_ = -1;
-    uint16_t port_ = 0;
-};
 
 // A home of its own for the client's settings, removed at the end.
 class TempHome {
@@ -305,7 +253,7 @@ int main(int argc, char** argv)
     cfg.commandFlood = opt.flood;
     if (opt.verbose)
         cfg.log = [](const std::string& line) { std::fprintf(stderr, "device: %s\n", line.c_str()); };
-    DeviceProcess device(cfg);
+    bench::PeerProcess<testdev::TestDevice, testdev::DeviceConfig> device(cfg);
     if (device.port() == 0) {
         std::fprintf(stderr, "device did not start\n");
         return 1;

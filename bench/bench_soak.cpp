@@ -20,8 +20,6 @@
 #include <dirent.h>
 #include <malloc.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -111,60 +109,6 @@ Options parseOptions(int argc, char** argv)
     return o;
 }
 
-// The recorder in a child process, forked before the client makes any
-// thread. It serves until the parent closes the pipe (or dies).
-class RecorderProcess {
-public:
-    explicit RecorderProcess(const testrec::RecorderConfig& cfg)
-    {
-        int toChild[2], toParent[2];
-        if (pipe(toChild) != 0 || pipe(toParent) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            close(toChild[1]);
-            close(toParent[0]);
-            serve(cfg, toChild[0], toParent[1]);
-            _exit(0);
-        }
-        close(toChild[0]);
-        close(toParent[1]);
-        control_ = toChild[1];
-        uint16_t port = 0;
-        if (pid_ > 0 && read(toParent[0], &port, sizeof port) == ssize_t(sizeof port))
-            port_ = port;
-        close(toParent[0]);
-    }
-    ~RecorderProcess()
-    {
-        if (control_ >= 0)
-            close(control_);
-        if (pid_ > 0)
-            waitpid(pid_, nullptr, 0);
-    }
-    uint16_t port() const { return port_; }
-
-private:
-    static void serve(const testrec::RecorderConfig& cfg, int control, int reply)
-    {
-        testrec::TestRecorder rec(cfg);
-        // Every channel's clip is encoded before the first connection.
-        for (int ch = 0; ch < cfg.channels; ++ch)
-            rec.clipFor(ch);
-        const uint16_t port = rec.start(0) ? rec.port() : 0;
-        if (write(reply, &port, sizeof port) != ssize_t(sizeof port) || port == 0)
-            return;
-        char c;
-        while (read(control, &c, 1) > 0) {
-        }
-        rec.stop();
-    }
-
-    pid_t pid_ = -1;
-    int control_ = -1;
-    uint16_t port_ = 0;
-};
 
 // A home of its own, so the client's settings are its own as well; set
 // before the first settings use and removed at the end.
@@ -296,7 +240,11 @@ int main(int argc, char** argv)
     cfg.spreadChannels = true;
     if (opt.verbose)
         cfg.log = [](const std::string& line) { std::fprintf(stderr, "recorder: %s\n", line.c_str()); };
-    RecorderProcess recorder(cfg);
+    // Every channel's clip is encoded before the first connection.
+    bench::PeerProcess<testrec::TestRecorder, testrec::RecorderConfig> recorder(cfg, [&cfg](testrec::TestRecorder& rec) {
+        for (int ch = 0; ch < cfg.channels; ++ch)
+            rec.clipFor(ch);
+    });
     if (recorder.port() == 0) {
         std::fprintf(stderr, "recorder did not start\n");
         return 1;
