@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -46,6 +47,33 @@ inline bool takeStreamOption(int argc, char** argv, int& i, int& channels, int& 
     }
     return true;
 }
+
+// A home of its own, so the client's settings are its own as well; made
+// before the first settings use and removed at the end.
+class TempHome {
+public:
+    explicit TempHome(const std::string& tag)
+    {
+        std::string dir = "/tmp/vesk-" + tag + "-XXXXXX";
+        if (!mkdtemp(dir.data()))
+            return;
+        path_ = dir;
+        setenv("HOME", path_.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (path_ + "/.config").c_str(), 1);
+        setenv("SDL_AUDIODRIVER", "dummy", 0);
+    }
+    ~TempHome()
+    {
+        std::error_code ec;
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ec);
+    }
+    TempHome(const TempHome&) = delete;
+    TempHome& operator=(const TempHome&) = delete;
+
+private:
+    std::string path_;
+};
 
 // A test peer (the test recorder or device) in a child process, forked
 // before the client makes any thread. In the child, prepare runs on the peer

@@ -107,31 +107,6 @@ Options parseOptions(int argc, char** argv)
 }
 
 
-// A home of its own for the client's settings, removed at the end.
-class TempHome {
-public:
-    TempHome()
-    {
-        char dir[] = "/tmp/vesk-flood-XXXXXX";
-        if (!mkdtemp(dir))
-            return;
-        path_ = dir;
-        setenv("HOME", dir, 1);
-        setenv("XDG_CONFIG_HOME", (path_ + "/.config").c_str(), 1);
-        setenv("SDL_AUDIODRIVER", "dummy", 0);
-    }
-    ~TempHome()
-    {
-        std::error_code ec;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ec);
-    }
-    TempHome(const TempHome&) = delete;
-    TempHome& operator=(const TempHome&) = delete;
-
-private:
-    std::string path_;
-};
 
 double threadCpuMs()
 {
@@ -258,7 +233,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "device did not start\n");
         return 1;
     }
-    const TempHome home;
+    const bench::TempHome home("flood");
     Memory::configureAllocator();
     TitleBar::prepareApplication();
     QApplication app(argc, argv);

@@ -110,32 +110,6 @@ Options parseOptions(int argc, char** argv)
 }
 
 
-// A home of its own, so the client's settings are its own as well; set
-// before the first settings use and removed at the end.
-class TempHome {
-public:
-    TempHome()
-    {
-        char dir[] = "/tmp/vesk-soak-XXXXXX";
-        if (!mkdtemp(dir))
-            return;
-        path_ = dir;
-        setenv("HOME", dir, 1);
-        setenv("XDG_CONFIG_HOME", (path_ + "/.config").c_str(), 1);
-        setenv("SDL_AUDIODRIVER", "dummy", 0);
-    }
-    ~TempHome()
-    {
-        std::error_code ec;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ec);
-    }
-    TempHome(const TempHome&) = delete;
-    TempHome& operator=(const TempHome&) = delete;
-
-private:
-    std::string path_;
-};
 
 struct Sample {
     double rssMiB = 0;
@@ -249,7 +223,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "recorder did not start\n");
         return 1;
     }
-    const TempHome home;
+    const bench::TempHome home("soak");
     // As the application's main does.
     if (!opt.defaultAllocator)
         Memory::configureAllocator();
