@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "BenchWindow.h"
 #include "app/AppController.h"
 #include "app/TitleBar.h"
 #include "app/dvrList.h"
@@ -161,18 +162,6 @@ void runEvents(double seconds, std::vector<double>* probeWaits = nullptr)
     loop.exec();
 }
 
-bool waitEvents(const std::function<bool()>& done, double seconds)
-{
-    const auto end = Clock::now() + std::chrono::milliseconds(int(seconds * 1000));
-    while (!done()) {
-        if (Clock::now() > end)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        usleep(2000);
-    }
-    return true;
-}
-
 // A click as an outside client sends it: queued behind what waits already.
 void postClick(QPushButton* b)
 {
@@ -237,29 +226,13 @@ int main(int argc, char** argv)
     Memory::configureAllocator();
     TitleBar::prepareApplication();
     QApplication app(argc, argv);
-    if (opt.verbose)
-        setLogSink([](const std::string& line) { std::fprintf(stderr, "client: %s\n", line.c_str()); });
-    else
-        setLogSink([](const std::string&) {});
+    bench::clientLog(opt.verbose);
 
     TitleBar window;
     AppController controller(&window);
-    controller.quitApplication = [] {};
-    controller.showAlert = [](const QString& title, const QString& text) {
-        std::fprintf(stderr, "alert: %s: %s\n", title.toUtf8().constData(), text.toUtf8().constData());
-    };
-    controller.awakeFromNib();
-    window.show();
-    waitEvents([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }, 10);
+    bench::startWindow(window, controller);
 
-    auto site = std::make_shared<dvrList>();
-    site->setNsStrRegName("Flood");
-    site->setModelNum(SITE_MODEL_MJPEG);
-    site->setNsStrDVRIP("127.0.0.1");
-    site->setDvrport(device.port());
-    site->setNsStrDVRPwd("1234");
-    controller.AddDVR(site);
-    window.tableView()->selectRow(0);
+    bench::addSite(window, controller, "Flood", SITE_MODEL_MJPEG, device.port(), QString(), "1234");
     MyOpenGLView* view = window.mainGLView();
     QPushButton* connectButton = window.btnConnect();
 
@@ -288,7 +261,7 @@ int main(int argc, char** argv)
     Stat cpuPct, eventRate, callRate, probeMedian, probeMax, toConnect, clickWait, animationMs, clickMs;
     for (int cycle = 1; cycle <= opt.cycles; ++cycle) {
         postClick(connectButton);
-        if (!waitEvents([&] { return controller.statusText() == "Connected" && view->isStreaming(); }, 20)) {
+        if (!bench::waitEvents([&] { return controller.statusText() == "Connected" && view->isStreaming(); }, 20, 2)) {
             std::fprintf(stderr, "cycle %d: not streaming in 20 s (status \"%s\")\n", cycle,
                          controller.statusText().toUtf8().constData());
             return 1;
@@ -308,7 +281,7 @@ int main(int argc, char** argv)
 
         counter.enabledAt = Clock::time_point{};
         postPress(disconnectButton, &press);
-        if (!waitEvents([&] { return counter.enabledAt != Clock::time_point{}; }, 10)) {
+        if (!bench::waitEvents([&] { return counter.enabledAt != Clock::time_point{}; }, 10, 2)) {
             std::fprintf(stderr, "cycle %d: Connect not enabled 10 s after Disconnect\n", cycle);
             return 1;
         }

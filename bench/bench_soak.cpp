@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "BenchWindow.h"
 #include "app/AppController.h"
 #include "app/TitleBar.h"
 #include "app/dvrList.h"
@@ -170,18 +171,6 @@ void runEvents(double seconds)
     loop.exec();
 }
 
-bool waitEvents(const std::function<bool()>& done, double seconds)
-{
-    const auto end = Clock::now() + std::chrono::milliseconds(int(seconds * 1000));
-    while (!done()) {
-        if (Clock::now() > end)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        usleep(5000);
-    }
-    return true;
-}
-
 // Least-squares slope of y over its index.
 double slope(const std::vector<double>& y)
 {
@@ -229,30 +218,14 @@ int main(int argc, char** argv)
         Memory::configureAllocator();
     TitleBar::prepareApplication();
     QApplication app(argc, argv);
-    if (opt.verbose)
-        setLogSink([](const std::string& line) { std::fprintf(stderr, "client: %s\n", line.c_str()); });
-    else
-        setLogSink([](const std::string&) {});
+    bench::clientLog(opt.verbose);
 
     TitleBar window;
     AppController controller(&window);
-    controller.quitApplication = [] {};
-    controller.showAlert = [](const QString& title, const QString& text) {
-        std::fprintf(stderr, "alert: %s: %s\n", title.toUtf8().constData(), text.toUtf8().constData());
-    };
-    controller.awakeFromNib();
-    window.show();
-    waitEvents([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }, 10);
+    bench::startWindow(window, controller);
 
-    auto site = std::make_shared<dvrList>();
-    site->setNsStrRegName("Soak");
-    site->setModelNum(SITE_MODEL_DVR);
-    site->setNsStrDVRIP("127.0.0.1");
-    site->setDvrport(recorder.port());
-    site->setNsStrDVRID(QString::fromStdString(cfg.userId));
-    site->setNsStrDVRPwd(QString::fromStdString(cfg.password));
-    controller.AddDVR(site);
-    window.tableView()->selectRow(0);
+    bench::addSite(window, controller, "Soak", SITE_MODEL_DVR, recorder.port(), QString::fromStdString(cfg.userId),
+                   QString::fromStdString(cfg.password));
     RingBuffer* queue = window.mainGLView()->getRingBuffer();
 
     std::printf("Soak: %d connect/disconnect cycles, %d channels of %dx%d at %d fps, %.1f s streaming each; %s\n",
@@ -270,7 +243,7 @@ int main(int argc, char** argv)
         window.btnConnect()->click();
         // Streaming: pictures have reached the view's queue, four a channel.
         const bool streaming =
-            waitEvents([&] { return queue->committedCount() - before >= uint64_t(opt.channels) * 4; }, 20);
+            bench::waitEvents([&] { return queue->committedCount() - before >= uint64_t(opt.channels) * 4; }, 20);
         if (!streaming) {
             std::fprintf(stderr, "cycle %d: %llu pictures in 20 s (status \"%s\")\n", cycle,
                          (unsigned long long)(queue->committedCount() - before),
