@@ -128,7 +128,9 @@ bool NxNet::takeAsked(int cmd)
     return true;
 }
 
+// One text per command, so the log counts its repeats under that text.
 void NxNet::dropUnasked(int cmd)
 {
-    vlog("answer %d without a request dropped (%d so far)\r\n", cmd, ++m_unasked);
+    ++m_unasked;
+    vlog("answer %d without a request dropped\r\n", cmd);
 }

@@ -208,6 +208,7 @@ TEST_F(Watch, AnswersNobodyAskedForChangeNothing)
     std::this_thread::sleep_for(200ms);
     const size_t requests = dataRequests();
 
+    linktest::LogCapture log;
     for (int i = 0; i < 50; ++i)
         rec->sendCommand(4, testrec::loginAccepted(cfg.protocolVersion, 0xFFFF, 0, 0xFFFF));
     rec->sendCommand(1, {});
@@ -217,6 +218,8 @@ TEST_F(Watch, AnswersNobodyAskedForChangeNothing)
     rec->sendCommand(18, Bytes(8, 0));
     rec->sendCommand(16, {});
     ASSERT_TRUE(waitFor([&] { return net->unaskedAnswers() >= 56; }, 3s));
+    vlogFlush();
+    EXPECT_TRUE(log.has("more times: answer 4 without a request dropped")) << "repeats are summed under their text";
 
     EXPECT_EQ(dataRequests(), requests) << "a second login acceptance asks for nothing";
     EXPECT_FALSE(net->searchInfo().hdd_search_mode_flag);
