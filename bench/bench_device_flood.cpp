@@ -107,15 +107,6 @@ Options parseOptions(int argc, char** argv)
     return o;
 }
 
-
-
-double threadCpuMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-}
-
 double msSince(Clock::time_point t0, Clock::time_point t1)
 {
     return std::chrono::duration<double, std::milli>(t1 - t0).count();
@@ -247,11 +238,11 @@ int main(int argc, char** argv)
     QPushButton* disconnectButton = window.btnDisconnect();
     QObject::connect(disconnectButton, &QPushButton::released, [&press] {
         press.released = Clock::now();
-        press.cpuAtRelease = threadCpuMs();
+        press.cpuAtRelease = 1e3 * bench::threadCpuSeconds();
     });
     QObject::connect(disconnectButton, &QPushButton::clicked, [&press] {
         press.handled = Clock::now();
-        press.handlerCpuMs = threadCpuMs() - press.cpuAtRelease;
+        press.handlerCpuMs = 1e3 * bench::threadCpuSeconds() - press.cpuAtRelease;
     });
 
     std::printf("cycle  GUI CPU %%  events/s  queued calls/s  probe wait ms (median/max)  "
@@ -267,12 +258,12 @@ int main(int argc, char** argv)
             return 1;
         }
         const long events0 = counter.events, calls0 = counter.queuedCalls;
-        const double cpu0 = threadCpuMs();
+        const double cpu0 = 1e3 * bench::threadCpuSeconds();
         const Clock::time_point t0 = Clock::now();
         std::vector<double> probes;
         runEvents(opt.connected, &probes);
         const double wall = msSince(t0, Clock::now());
-        const double cpu = threadCpuMs() - cpu0;
+        const double cpu = 1e3 * bench::threadCpuSeconds() - cpu0;
         const double events = double(counter.events - events0) * 1000.0 / wall;
         const double calls = double(counter.queuedCalls - calls0) * 1000.0 / wall;
         Stat probe;

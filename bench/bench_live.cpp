@@ -20,7 +20,6 @@
 #include <QWindow>
 
 #include <malloc.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <array>
@@ -189,13 +188,6 @@ public:
     void ShowSearchAlertView() override {}
     void DisplayConnectStr(const std::string&, int, const std::string&, int) override {}
 };
-
-double processCpuSeconds()
-{
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
-}
 
 // Peak resident memory since the last reset, in MiB.
 double peakRssMiB()
@@ -396,7 +388,7 @@ int main(int argc, char** argv)
     const testrec::RecorderStatus st0 = rec.status();
     auto uploadCount = [&] { return view ? uploads.load() : q->releasedCount(); };
     const uint64_t decoded0 = q->committedCount(), uploaded0 = uploadCount(), paints0 = paints;
-    const double cpu0 = processCpuSeconds(), recCpu0 = rec.cpuSeconds();
+    const double cpu0 = bench::processCpuSeconds(), recCpu0 = rec.cpuSeconds();
     resetPeakRss();
     decodeLatency.start();
     uploadLatency.start();
@@ -406,7 +398,7 @@ int main(int argc, char** argv)
     const double sec = double(timer.nsecsElapsed()) * 1e-9;
     const std::vector<double> dl = decodeLatency.stop(), ul = uploadLatency.stop();
     const testrec::RecorderStatus st1 = rec.status();
-    const double cpu = processCpuSeconds() - cpu0 - (rec.cpuSeconds() - recCpu0);
+    const double cpu = bench::processCpuSeconds() - cpu0 - (rec.cpuSeconds() - recCpu0);
     const double peak = peakRssMiB();
     const uint64_t sent = sum(st1.videoFrames) - sum(st0.videoFrames);
     const uint64_t decoded = q->committedCount() - decoded0, uploaded = uploadCount() - uploaded0;

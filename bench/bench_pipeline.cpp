@@ -23,13 +23,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <sys/resource.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -38,6 +36,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "bench/BenchSupport.h"
 #include "bench/RefDecoder.h"
 #include "decode/CFFmpeg.h"
 #include "link/NxNet.h"
@@ -184,23 +183,6 @@ Recording makeRecording(const std::string& name, int group, int model, int w, in
     return r;
 }
 
-
-// CPU time of the calling thread, in seconds.
-double threadCpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
-// CPU time of the whole process.
-double processCpuSeconds()
-{
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
-}
-
 struct RunResult {
     double seconds = 0;     // wall clock
     double cpuSeconds = 0;  // CPU time of the decoding threads
@@ -219,14 +201,14 @@ RunResult runReference(const Recording& r, int passes)
         dec.push_back(std::make_unique<RefDecoder>());
     RunResult res;
     res.expected = r.framesPerPass() * passes;
-    const double cpu0 = threadCpuSeconds();
+    const double cpu0 = bench::threadCpuSeconds();
     const auto t0 = Clock::now();
     for (int p = 0; p < passes; ++p)
         for (int i = 0; i < r.picturesPerChannel(); ++i)
             for (int ch = 0; ch < kChannels; ++ch)
                 res.frames += dec[size_t(ch)]->decode(r.coded[size_t(ch)][size_t(i)]);
     res.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-    res.cpuSeconds = threadCpuSeconds() - cpu0;
+    res.cpuSeconds = bench::threadCpuSeconds() - cpu0;
     return res;
 }
 
@@ -260,7 +242,7 @@ public:
 private:
     void loop()
     {
-        const double cpu0 = threadCpuSeconds();
+        const double cpu0 = bench::threadCpuSeconds();
         const auto deadline = Clock::now() + std::chrono::minutes(30);
         while (Clock::now() < deadline) {
             bool any = false;
@@ -278,7 +260,7 @@ private:
                 break;
             std::this_thread::sleep_for(std::chrono::microseconds(250));
         }
-        cpu_ = threadCpuSeconds() - cpu0;
+        cpu_ = bench::threadCpuSeconds() - cpu0;
     }
 
     RingBuffer& q_;
@@ -308,7 +290,7 @@ RunResult runPipeline(const Recording& r, int passes, size_t readSize, int poolT
     RunResult res;
     res.expected = r.framesPerPass() * passes;
     Consumer consumer(*q);
-    const double cpu0 = processCpuSeconds();
+    const double cpu0 = bench::processCpuSeconds();
     const auto t0 = Clock::now();
     for (int p = 0; p < passes; ++p) {
         for (size_t off = 0; off < r.media.size(); off += readSize) {
@@ -323,7 +305,7 @@ RunResult runPipeline(const Recording& r, int passes, size_t readSize, int poolT
         std::this_thread::sleep_for(std::chrono::microseconds(50));
     consumer.stop();
     // Worker and decoding threads: the process less the consumer.
-    const double workerCpu = processCpuSeconds() - cpu0 - consumer.cpuSeconds();
+    const double workerCpu = bench::processCpuSeconds() - cpu0 - consumer.cpuSeconds();
     res.frames = consumer.taken();
     res.seconds = std::chrono::duration<double>(std::max(consumer.lastTaken(), t0) - t0).count();
     res.cpuSeconds = workerCpu;
