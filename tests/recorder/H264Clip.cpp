@@ -12,6 +12,7 @@ extern "C" {
 
 #include "recorder/AnnexB.h"
 #include "recorder/SliceRewriter.h"
+#include "recorder/Timeline.h"
 
 namespace testrec {
 
@@ -152,6 +153,15 @@ Bytes fixedParameterSets(int width, int height)
 
 bool hasFixedParameterSets(int width, int height) { return !fixedParameterSets(width, height).empty(); }
 
+Bytes undecodablePicture(size_t size)
+{
+    // Non-IDR slice: first_mb_in_slice 0, slice_type 5 (P), pic_parameter_set_id
+    // 300 (of at most 256), then 0xFF filler, which holds no start code.
+    Bytes out = {0x00, 0x00, 0x00, 0x01, 0x41, 0x98, 0x02, 0x5B};
+    out.resize(std::max<size_t>(size, 16), 0xFF);
+    return out;
+}
+
 std::shared_ptr<const H264Clip> H264Clip::get(const ClipSpec& spec)
 {
     static std::mutex mutex;
@@ -179,6 +189,11 @@ void H264Clip::encode()
         error_ = "unsupported clip size, rate or GOP";
         return;
     }
+    const bool timeline = spec_.content == ClipContent::Timeline;
+    if (timeline && spec_.gop != spec_.fps) {
+        error_ = "a timeline clip needs a GOP of one second";
+        return;
+    }
     auto ctx = openEncoder(spec_, error_);
     if (!ctx)
         return;
@@ -193,7 +208,7 @@ void H264Clip::encode()
     }
     if (spec_.content == ClipContent::Solid)
         fillSolid(frame.get(), toYuv(spec_.colour));
-    const int total = 2 * spec_.gop;
+    const int total = timeline ? timelineCycleSeconds(spec_.fps) * spec_.fps : 2 * spec_.gop;
     auto drain = [&] {
         while (avcodec_receive_packet(ctx.get(), pkt.get()) == 0) {
             frames_.push_back({withoutSei(pkt->data, size_t(pkt->size)), (pkt->flags & AV_PKT_FLAG_KEY) != 0});
@@ -201,12 +216,15 @@ void H264Clip::encode()
         }
     };
     for (int i = 0; i < total; ++i) {
-        if (spec_.content == ClipContent::Moving) {
+        if (spec_.content != ClipContent::Solid) {
             if (av_frame_make_writable(frame.get()) < 0) {
                 error_ = "frame allocation failed";
                 return;
             }
-            fillMoving(frame.get(), i);
+            if (timeline)
+                fillSolid(frame.get(), toYuv(timelineColour(uint32_t(i / spec_.fps), i % spec_.fps, spec_.fps)));
+            else
+                fillMoving(frame.get(), i);
         }
         frame->pts = i;
         if (avcodec_send_frame(ctx.get(), frame.get()) < 0) {

@@ -1,8 +1,9 @@
 #pragma once
 // A short loop of real H.264 pictures, made with libavcodec's libx264
 // encoder (Baseline, one slice per picture, an IDR every `gop` pictures, two
-// GOPs long, so the loop can repeat forever): one solid colour, or a moving,
-// detailed scene that costs a decoder what a camera's picture does.
+// GOPs long, so the loop can repeat forever): one solid colour, a moving,
+// detailed scene that costs a decoder what a camera's picture does, or the
+// timeline's colours over one whole cycle.
 
 #include <cstdint>
 #include <memory>
@@ -22,6 +23,9 @@ struct EncodedFrame {
 enum class ClipContent {
     Solid,   // the colour over the whole picture
     Moving,  // panning stripes, a moving box and sensor noise; colour unused
+    // Picture i is timelineColour(i / fps, i % fps, fps) for one cycle of the
+    // timeline; gop must equal fps, so each second starts with a key frame.
+    Timeline,
 };
 
 struct ClipSpec {
@@ -68,5 +72,9 @@ private:
 // front of "NDAV" frames; empty for sizes it has none for.
 Bytes fixedParameterSets(int width, int height);
 bool hasFixedParameterSets(int width, int height);
+
+// Coded bytes of the given size (at least 16) that no H.264 decoder makes a
+// picture of: a slice naming a picture parameter set that cannot exist.
+Bytes undecodablePicture(size_t size);
 
 }  // namespace testrec

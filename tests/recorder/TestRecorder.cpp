@@ -13,22 +13,16 @@
 #include <cstring>
 #include <ctime>
 
-#include "recorder/AudioSource.h"
-#include "recorder/CommandParser.h"
 #include "recorder/Crypto.h"
+#include "recorder/TestRecorderSession.h"
+#include "recorder/ThreadCpu.h"
 
 namespace testrec {
-
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
 constexpr milliseconds kWriteBudget{2000};
 constexpr size_t kReadChunk = 64 * 1024;
-
-int clampChannels(int channels) { return std::clamp(channels, 0, 16); }
-
-bool bitSet(uint16_t mask, int ch) { return ch >= 0 && ch < 16 && ((mask >> ch) & 1) != 0; }
 
 }  // namespace
 
@@ -51,26 +45,6 @@ std::optional<DataRequest> parseDataRequest(const Bytes& payload)
     std::copy(payload.begin() + 8, payload.begin() + 24, r.switches.begin());
     return r;
 }
-
-struct TestRecorder::Session {
-    int connection = 0;
-    int group = 0;
-    CommandParser parser;
-    bool loggedIn = false;
-    Clock::time_point nextEcho, nextVideo, nextAudio;
-    struct Stream {
-        std::shared_ptr<const H264Clip> clip;
-        size_t index = 0;
-        bool needKey = true;
-        uint32_t sequence = 0;       // live frames sent, for sequence times
-        Clock::time_point next{};    // spread schedule
-    };
-    std::array<Stream, 16> streams;
-    std::unique_ptr<AudioSource> audio;
-    uint8_t seq = 0;
-    double playPos = 0.0;
-    bool clipErrorNoted = false;
-};
 
 TestRecorder::TestRecorder(RecorderConfig config) : config_(std::move(config)) {}
 
@@ -115,12 +89,7 @@ void TestRecorder::stop()
 
 double TestRecorder::cpuSeconds() const
 {
-    clockid_t id;
-    timespec ts{};
-    if (!thread_.joinable() || pthread_getcpuclockid(const_cast<std::thread&>(thread_).native_handle(), &id) != 0 ||
-        clock_gettime(id, &ts) != 0)
-        return 0;
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+    return threadCpuSeconds(thread_);
 }
 
 RecorderConfig TestRecorder::config() const
@@ -157,6 +126,11 @@ void TestRecorder::setStreaming(bool video, bool audio)
 void TestRecorder::setSearchBusy(bool busy)
 {
     updateConfig([busy](RecorderConfig& c) { c.searchBusy = busy; });
+}
+
+void TestRecorder::setGarbleVideo(bool on)
+{
+    updateConfig([on](RecorderConfig& c) { c.garbleVideo = on; });
 }
 
 int TestRecorder::group() const { return modelGroup(config().modelId); }
@@ -405,7 +379,7 @@ int TestRecorder::nextPollMs(const Session& s) const
     if (!s.loggedIn)
         return 20;
     const auto now = Clock::now();
-    auto next = std::min({s.nextEcho, s.nextVideo, s.nextAudio});
+    auto next = std::min({s.nextEcho, s.timelinePlayback ? s.nextPlay : s.nextVideo, s.nextAudio});
     if (spreading_) {
         // Each channel keeps its own time; woken no earlier than due, so the
         // thread does not spin.
@@ -477,6 +451,29 @@ void TestRecorder::handleLogin(Session& s, const ReceivedCommand& c)
     else if (cfg.refuseLogin)
         result = LoginResult::Refused;
 
+    const bool right = result == LoginResult::Accepted || result == LoginResult::Refused;
+    if (right && cfg.loginDelayMs > 0) {
+        s.loginPending = true;
+        s.pendingLogin = result;
+        s.loginDue = Clock::now() + milliseconds(cfg.loginDelayMs);
+        note("login answer in " + std::to_string(cfg.loginDelayMs) + " ms");
+        return;
+    }
+    s.loginPending = false;
+    answerLogin(s, result);
+}
+
+void TestRecorder::tickLogin(Session& s)
+{
+    if (!s.loginPending || Clock::now() < s.loginDue)
+        return;
+    s.loginPending = false;
+    answerLogin(s, s.pendingLogin);
+}
+
+void TestRecorder::answerLogin(Session& s, LoginResult result)
+{
+    const RecorderConfig cfg = config();
     switch (result) {
     case LoginResult::UnknownUser: sendAnswer(5, reasonPayload(22)); break;
     case LoginResult::WrongPassword: sendAnswer(5, reasonPayload(21)); break;
@@ -513,6 +510,7 @@ void TestRecorder::handleDataRequest(Session& s, const ReceivedCommand& c)
     const auto r = parseDataRequest(c.payload);
     if (!r)
         return;
+    const RecorderStatus before = status();
     withStatus([&](RecorderStatus& st) {
         st.requestId = r->requestId;
         if (r->kind == 0)
@@ -526,8 +524,20 @@ void TestRecorder::handleDataRequest(Session& s, const ReceivedCommand& c)
                     st.audioChannel = i;
         }
     });
-    if (r->kind == 0)
+    const bool timeline = config().content == ClipContent::Timeline;
+    if (timeline && r->requestId != before.requestId) {
+        s.cursor = {s.cursor.second, 0, true};
+        s.nextPlay = Clock::now();
+    }
+    if (timeline && before.play != PlayState::Live) {
+        // A channel switched on waits for a key frame; the others play on.
+        const uint16_t newlyOn = r->kind == 0 ? uint16_t(r->mask() & ~before.liveMask) : uint16_t(0);
+        for (int ch = 0; ch < 16; ++ch)
+            if (bitSet(newlyOn, ch))
+                s.streams[size_t(ch)].needKey = true;
+    } else if (r->kind == 0) {
         restartStreams(s);
+    }
     if (r->kind == 2)
         s.nextAudio = Clock::now();
     if (config().ackDataRequests)
@@ -572,257 +582,6 @@ void TestRecorder::handleHistory(const ReceivedCommand& c)
         sendAnswer(33, historyPage(g, cfg.modelId, cfg.protocolVersion, st, day, first, pages[i]));
         first += pages[i];
     }
-}
-
-static double forwardSpeed(const Bytes& p)
-{
-    const int speed = readLe16(p, 0);
-    const int slow = p.size() > 2 ? p[2] : 0;
-    if (speed > 0)
-        return speed;
-    return slow > 0 ? slow / 100.0 : 1.0;
-}
-
-static double reverseSpeed(const Bytes& p)
-{
-    const int speed = std::abs(int(int16_t(readLe16(p, 0))));
-    return -double(std::max(speed, 1));
-}
-
-void TestRecorder::handlePlayback(Session& s, const ReceivedCommand& c)
-{
-    const RecorderConfig cfg = config();
-    // A busy recorder refuses the search and ignores the playback steps
-    // that follow it; leaving playback still works.
-    if (cfg.searchBusy && c.id != 30) {
-        if (c.id == 13)
-            sendAnswer(20, reasonPayload(cfg.searchBusyReason));
-        return;
-    }
-    if (c.id == 13 && cfg.answerEnterSearch)
-        sendAnswer(14, rangeAnswer(cfg.recordStart, cfg.recordEnd));
-    const PlayState before = status().play;
-    bool restart = true;
-    withStatus([&](RecorderStatus& st) {
-        switch (c.id) {
-        case 13: st.play = PlayState::SearchWait; break;
-        case 22: st.play = PlayState::Playing; st.playSpeed = 1.0; break;
-        case 23: st.play = PlayState::Playing; st.playSpeed = -1.0; break;
-        case 25: st.play = PlayState::Paused; restart = false; break;
-        case 26: st.play = PlayState::Playing; st.playSpeed = reverseSpeed(c.payload); break;
-        case 27:
-        case 28:
-            st.play = PlayState::Playing;
-            st.playSpeed = forwardSpeed(c.payload);
-            restart = before != PlayState::Playing;
-            break;
-        case 29: s.playPos = readLe32(c.payload, 0); break;
-        case 30: st.play = PlayState::Live; st.playSpeed = 1.0; break;
-        }
-        st.playTime = uint32_t(s.playPos);
-    });
-    if (restart)
-        restartStreams(s);
-}
-
-// ---- media and echo ----
-
-void TestRecorder::tick(Session& s)
-{
-    if (!s.loggedIn)
-        return;
-    tickEcho(s);
-    tickVideo(s);
-    tickAudio(s);
-}
-
-void TestRecorder::tickEcho(Session& s)
-{
-    const RecorderConfig cfg = config();
-    const auto now = Clock::now();
-    if (echoChanged_.exchange(false))
-        s.nextEcho = now + milliseconds(cfg.echoIntervalMs);
-    if (cfg.echoIntervalMs <= 0) {
-        s.nextEcho = now + milliseconds(1000);
-        return;
-    }
-    if (now < s.nextEcho)
-        return;
-    s.nextEcho = now + milliseconds(cfg.echoIntervalMs);
-    if (sendAnswer(11, echoPayload(cfg.protocolVersion, cfg.videoLossMask)))
-        withStatus([](RecorderStatus& st) { ++st.echoesSent; });
-}
-
-static ClipSpec clipSpecFor(const RecorderConfig& cfg, int ch)
-{
-    const int g = modelGroup(cfg.modelId);
-    ClipSpec spec;
-    spec.width = cfg.width;
-    spec.height = cfg.height;
-    spec.fps = std::clamp(cfg.fps, 1, 60);
-    spec.gop = std::clamp(cfg.gop, 1, 250);
-    spec.content = cfg.content;
-    spec.bitrateKbps = std::max(cfg.bitrateKbps, 0);
-    // Every channel shows the same moving scene.
-    if (cfg.content == ClipContent::Solid)
-        spec.colour = channelColour(ch);
-    spec.fixedParameterSets = g == 7 || g == 10;
-    return spec;
-}
-
-std::shared_ptr<const H264Clip> TestRecorder::clipFor(int ch) const { return H264Clip::get(clipSpecFor(config(), ch)); }
-
-MediaHeader TestRecorder::headerFor(int ch, FrameType type) const
-{
-    const RecorderConfig cfg = config();
-    const RecorderStatus st = status();
-    MediaHeader h;
-    h.group = modelGroup(cfg.modelId);
-    const bool playback = st.play == PlayState::Playing || st.play == PlayState::Paused;
-    h.time = playback ? st.playTime : uint32_t(std::time(nullptr));
-    h.channel = ch;
-    h.frameType = type;
-    h.nowType = playback ? 1 : 0;
-    h.requestId = st.requestId & 0x0F;
-    const ResolutionCode rc = resolutionCodeFor(h.group, cfg.width, cfg.height);
-    h.resolutionCode = rc.code;
-    h.fiftyHz = rc.fiftyHz;
-    h.rate = rateFieldFor(h.group, std::clamp(cfg.fps, 1, 60), rc.fiftyHz);
-    h.evtRec = bitSet(cfg.recordingMask, ch);
-    return h;
-}
-
-// Sends a media frame only when the socket takes data now, so a client that
-// stops reading makes frames drop instead of blocking the recorder.
-static bool writableNow(int fd)
-{
-    pollfd p{fd, POLLOUT, 0};
-    return fd >= 0 && poll(&p, 1, 0) == 1 && (p.revents & POLLOUT) != 0;
-}
-
-void TestRecorder::sendVideoFrame(Session& s, int ch, const RecorderConfig& cfg, uint32_t time, int nowType)
-{
-    auto& stream = s.streams[size_t(ch)];
-    const ClipSpec spec = clipSpecFor(cfg, ch);
-    if (!stream.clip || !(stream.clip->spec() == spec)) {
-        stream.clip = H264Clip::get(spec);
-        stream.index = 0;
-        stream.needKey = true;
-    }
-    if (!stream.clip->ok()) {
-        if (!s.clipErrorNoted)
-            note("no video: " + stream.clip->error());
-        s.clipErrorNoted = true;
-        return;
-    }
-    const auto& frames = stream.clip->frames();
-    const EncodedFrame& f = frames[stream.index % frames.size()];
-    stream.index = (stream.index + 1) % frames.size();
-    const RecorderStatus st = status();
-    if ((stream.needKey || bitSet(st.keyOnlyMask, ch)) && !f.key)
-        return;
-
-    MediaHeader h = headerFor(ch, f.key ? FrameType::Key : FrameType::Other);
-    if (cfg.sequenceTimes && nowType == 0)
-        time = stream.sequence + 1;
-    h.time = time;
-    h.nowType = nowType;
-    h.seq = s.seq++;
-    Bytes coded = f.data;
-    if (f.key && cfg.scrambling == 1)
-        scrambleKeyFrame(coded, s.group);
-    const Bytes frame = buildMediaFrame(h, coded);
-
-    std::lock_guard<std::mutex> lock(sendMutex_);
-    if (!writableNow(clientFd_)) {
-        stream.needKey = true;
-        withStatus([](RecorderStatus& r) { ++r.skippedFrames; });
-        return;
-    }
-    if (cfg.onVideoWrite)
-        cfg.onVideoWrite(ch, time);
-    if (!writeLocked(frame.data(), frame.size(), kWriteBudget)) {
-        dropClient_ = true;
-        return;
-    }
-    stream.needKey = false;
-    if (nowType == 0)
-        ++stream.sequence;
-    withStatus([ch](RecorderStatus& r) { ++r.videoFrames[size_t(ch)]; });
-}
-
-// Each live channel on its own schedule at the exact frame rate; a channel
-// that fell more than a period behind starts again from now.
-void TestRecorder::tickSpreadVideo(Session& s, const RecorderConfig& cfg)
-{
-    const auto now = Clock::now();
-    const auto period = std::chrono::microseconds(1000000 / std::clamp(cfg.fps, 1, 60));
-    const RecorderStatus st = status();
-    for (int ch = 0; ch < clampChannels(cfg.channels); ++ch) {
-        auto& stream = s.streams[size_t(ch)];
-        if (now < stream.next)
-            continue;
-        stream.next = now - stream.next > period ? now + period : stream.next + period;
-        if (bitSet(st.liveMask, ch))
-            sendVideoFrame(s, ch, cfg, uint32_t(std::time(nullptr)), 0);
-    }
-}
-
-void TestRecorder::tickVideo(Session& s)
-{
-    const RecorderConfig cfg = config();
-    spreading_ = cfg.spreadChannels && cfg.streamVideo && s.group != 0 && status().play == PlayState::Live;
-    if (spreading_) {
-        tickSpreadVideo(s, cfg);
-        return;
-    }
-    const auto now = Clock::now();
-    if (now < s.nextVideo)
-        return;
-    const auto period = milliseconds(1000 / std::clamp(cfg.fps, 1, 60));
-    s.nextVideo = std::max(s.nextVideo + period, now);
-    const RecorderStatus st = status();
-    const bool playing = st.play == PlayState::Playing;
-    if (!cfg.streamVideo || s.group == 0 || !(st.play == PlayState::Live || playing))
-        return;
-    const uint32_t time = playing ? uint32_t(s.playPos) : uint32_t(std::time(nullptr));
-    for (int ch = 0; ch < clampChannels(cfg.channels); ++ch)
-        if (bitSet(st.liveMask, ch))
-            sendVideoFrame(s, ch, cfg, time, playing ? 1 : 0);
-    if (!playing)
-        return;
-    s.playPos = std::max(0.0, s.playPos + st.playSpeed / std::clamp(cfg.fps, 1, 60));
-    withStatus([&](RecorderStatus& r) { r.playTime = uint32_t(s.playPos); });
-}
-
-void TestRecorder::tickAudio(Session& s)
-{
-    const RecorderConfig cfg = config();
-    const auto now = Clock::now();
-    if (now < s.nextAudio)
-        return;
-    s.nextAudio = std::max(s.nextAudio + milliseconds(s.audio->packetMs()), now);
-    const RecorderStatus st = status();
-    const bool playing = st.play == PlayState::Playing;
-    const int ch = st.audioChannel;
-    if (!cfg.streamAudio || s.group == 0 || ch < 0 || ch >= clampChannels(cfg.channels) ||
-        !(st.play == PlayState::Live || playing))
-        return;
-    MediaHeader h = headerFor(ch, FrameType::Audio);
-    h.time = playing ? uint32_t(s.playPos) : uint32_t(std::time(nullptr));
-    h.nowType = playing ? 1 : 0;
-    const Bytes frame = buildMediaFrame(h, cfg.audioPayload.empty() ? s.audio->nextPacket() : cfg.audioPayload);
-
-    std::lock_guard<std::mutex> lock(sendMutex_);
-    if (!writableNow(clientFd_)) {
-        withStatus([](RecorderStatus& r) { ++r.skippedFrames; });
-        return;
-    }
-    if (!writeLocked(frame.data(), frame.size(), kWriteBudget)) {
-        dropClient_ = true;
-        return;
-    }
-    withStatus([](RecorderStatus& r) { ++r.audioFrames; });
 }
 
 }  // namespace testrec

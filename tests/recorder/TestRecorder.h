@@ -1,8 +1,10 @@
 #pragma once
 // A recorder on 127.0.0.1 for tests and for trying the client by hand: it
 // answers the connect, checks the login, echoes, answers searches, streams
-// real H.264 of one solid colour per channel and audio, logs every command
-// the client sends, and lets a test inject any bytes.
+// real H.264 (one solid colour per channel, a moving scene, or timeline
+// colours that tell each picture's stream position) and audio, plays back
+// by stream position, logs every command the client sends, and lets a test
+// inject any bytes.
 
 #include <array>
 #include <atomic>
@@ -22,6 +24,7 @@
 #include "recorder/H264Clip.h"
 #include "recorder/MediaFrame.h"
 #include "recorder/Protocol.h"
+#include "recorder/Timeline.h"
 #include "recorder/Wire.h"
 
 namespace testrec {
@@ -66,6 +69,7 @@ struct RecorderConfig {
     std::string password = "1234";
     bool refuseLogin = false;           // answer a right login with command 2
     bool answerLogin = true;            // false: the login is never answered
+    int loginDelayMs = 0;               // a right login is answered this long after its request
     uint32_t permissionMask = 0xFFFF;
     uint32_t covertMask = 0;
     uint16_t recordingMask = 0xFFFF;
@@ -78,6 +82,10 @@ struct RecorderConfig {
     int width = 352, height = 240;  // "NDAV"/"NDAv" need 704x480, 704x240, 352x240, 704x576, 704x288 or 352x288
     int fps = 10;
     int gop = 5;
+    // Timeline: playback sends the picture at each channel's stream position
+    // (forward at speed 1 or slower every picture once, faster and in
+    // reverse the key frame of each second crossed, at most fps a second);
+    // Solid and Moving play the loop with times advancing by speed / fps.
     ClipContent content = ClipContent::Solid;
     int bitrateKbps = 0;  // 0: constant quality
     // Live channels each keep their own exact schedule, spread over the
@@ -88,6 +96,10 @@ struct RecorderConfig {
     // Called on the recorder's thread just before a video frame is written.
     std::function<void(int ch, uint32_t time)> onVideoWrite;
     bool streamVideo = true;
+    // Video frames keep their header, size and tail, but carry a slice no
+    // H.264 decoder makes a picture of; turned off, good frames start again
+    // with a key frame.
+    bool garbleVideo = false;
     bool streamAudio = true;
     Bytes audioPayload;  // when set, sent as every audio frame's coded data
     bool ackDataRequests = true;  // command 7 after each data request
@@ -109,6 +121,12 @@ struct RecorderConfig {
     std::function<void(const std::string&)> log;
 };
 
+// Where a timeline playback frame stands in the stream.
+struct StreamPosition {
+    uint32_t second = 0;  // the frame's time
+    int picture = -1;     // 0 the key frame of the second; -1 none sent yet
+};
+
 struct RecorderStatus {
     bool clientConnected = false;
     int connections = 0;  // clients accepted so far
@@ -120,6 +138,7 @@ struct RecorderStatus {
     PlayState play = PlayState::Live;
     double playSpeed = 1.0;    // stream seconds per second, negative in reverse
     uint32_t playTime = 0;     // stream time of the next playback frame
+    std::array<StreamPosition, 16> lastPlayed{};  // last timeline playback frame sent per channel
     int echoesSent = 0;
     int echoReplies = 0;       // commands 12 received
     std::array<uint64_t, 16> videoFrames{};
@@ -149,6 +168,7 @@ public:
     void setVideoLossMask(uint16_t mask);
     void setStreaming(bool video, bool audio);
     void setSearchBusy(bool busy);
+    void setGarbleVideo(bool on);
 
     // Connection.
     RecorderStatus status() const;
@@ -202,18 +222,25 @@ private:
 
     void handleCommand(Session& s, const ReceivedCommand& c);
     void handleLogin(Session& s, const ReceivedCommand& c);
+    void answerLogin(Session& s, LoginResult result);
+    void tickLogin(Session& s);
     void handleDataRequest(Session& s, const ReceivedCommand& c);
     void handleSearchInfo(const ReceivedCommand& c);
     void handleHistory(const ReceivedCommand& c);
     void handlePlayback(Session& s, const ReceivedCommand& c);
     void restartStreams(Session& s);
+    void timelineControl(Session& s, const ReceivedCommand& c, PlayState before);
 
     void tick(Session& s);
     void tickEcho(Session& s);
     void tickVideo(Session& s);
     void tickSpreadVideo(Session& s, const RecorderConfig& cfg);
     void tickAudio(Session& s);
+    void tickTimelinePlayback(Session& s, const RecorderConfig& cfg, const RecorderStatus& st);
     void sendVideoFrame(Session& s, int ch, const RecorderConfig& cfg, uint32_t time, int nowType);
+    bool writeVideoFrame(Session& s, int ch, const RecorderConfig& cfg, const EncodedFrame& f, uint32_t time,
+                         int nowType, bool dropWhenFull);
+    bool clientWritable();
     int nextPollMs(const Session& s) const;
 
     template <typename F>

@@ -28,12 +28,15 @@ void usage()
         "  --size WxH          picture size (default 352x240)\n"
         "  --gop N             pictures per key frame (default 5)\n"
         "  --moving            a moving, detailed scene instead of solid colours\n"
+        "  --timeline          colours that tell each picture's stream position; a key frame every second\n"
         "  --bitrate KBPS      video bit rate per channel (default: constant quality)\n"
         "  --spread            each channel on its own schedule, spread over the frame period\n"
         "  --scramble          scramble key frames\n"
         "  --v1                send V1 command frames (default V2)\n"
         "  --short-answer      send the 272-byte connect answer\n"
         "  --echo MS           echo interval, 0 for none (default 1000)\n"
+        "  --login-delay MS    answer a right login this long after it (default 0)\n"
+        "  --garble            start with video the decoder makes no picture of\n"
         "  --quiet             print only the listening line");
 }
 
@@ -71,6 +74,7 @@ bool applyValue(const std::string& opt, const char* value, testrec::RecorderConf
                   : opt == "--gop"            ? &c.gop
                   : opt == "--echo"           ? &c.echoIntervalMs
                   : opt == "--bitrate"        ? &c.bitrateKbps
+                  : opt == "--login-delay"    ? &c.loginDelayMs
                                               : nullptr;
     return target && parseInt(value, *target);
 }
@@ -89,6 +93,10 @@ bool applyFlag(const std::string& opt, testrec::RecorderConfig& c, bool& quiet)
         c.content = testrec::ClipContent::Moving;
     else if (opt == "--spread")
         c.spreadChannels = true;
+    else if (opt == "--timeline")
+        c.content = testrec::ClipContent::Timeline;
+    else if (opt == "--garble")
+        c.garbleVideo = true;
     else
         return false;
     return true;
@@ -126,8 +134,8 @@ int main(int argc, char** argv)
         usage();
         return 2;
     }
-    if (port < 0 || port > 65535 || config.channels < 1 || config.channels > 16) {
-        std::fprintf(stderr, "port must be 0-65535 and channels 1-16\n");
+    if (port < 0 || port > 65535 || config.channels < 1 || config.channels > 16 || config.loginDelayMs < 0) {
+        std::fprintf(stderr, "port must be 0-65535, channels 1-16 and the login delay not negative\n");
         return 2;
     }
     const int group = testrec::modelGroup(config.modelId);

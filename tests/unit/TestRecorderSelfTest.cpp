@@ -1,5 +1,6 @@
-// Checks of the test recorder itself: its framing, its pictures and one
-// session over a real socket, read by a small client written here.
+// Checks of the test recorder itself: its framing, its pictures, sessions
+// over a real socket read by a small client (RecorderTestClient.h), its slow
+// login, and the slow link in front of it.
 
 #include <gtest/gtest.h>
 
@@ -18,15 +19,21 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include "RecorderTestClient.h"
 #include "recorder/AnnexB.h"
 #include "recorder/CommandParser.h"
 #include "recorder/Crypto.h"
+#include "recorder/DelayProxy.h"
 #include "recorder/H264Clip.h"
 #include "recorder/MediaFrame.h"
 #include "recorder/TestRecorder.h"
+#include "recorder/Timeline.h"
 
 using namespace testrec;
+using namespace rectest;
 using std::chrono::milliseconds;
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 
@@ -199,95 +206,6 @@ TEST(RecorderPictures, OwnParameterSetStreamsDecode)
 
 // ---- a session over a socket ----
 
-class MiniClient {
-public:
-    explicit MiniClient(uint16_t port)
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-    ~MiniClient() { close(fd_); }
-    bool connected() const { return connected_; }
-    void send(const Bytes& b) { ASSERT_EQ(::send(fd_, b.data(), b.size(), MSG_NOSIGNAL), ssize_t(b.size())); }
-
-    // Next message: a V2 command (sized by the recorder's answer table) or
-    // an "NDAV" media frame.
-    struct Message {
-        bool media = false;
-        uint32_t id = 0;
-        Bytes bytes;
-    };
-    std::optional<Message> next(milliseconds timeout)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (auto m = cut())
-                return m;
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, 20) == 1) {
-                uint8_t tmp[65536];
-                const ssize_t n = recv(fd_, tmp, sizeof tmp, 0);
-                if (n <= 0)
-                    return std::nullopt;
-                buf_.insert(buf_.end(), tmp, tmp + n);
-            }
-        }
-        return std::nullopt;
-    }
-    std::optional<Message> nextCommand(uint32_t id, milliseconds timeout)
-    {
-        for (int i = 0; i < 1000; ++i) {
-            auto m = next(timeout);
-            if (!m || (!m->media && m->id == id))
-                return m;
-        }
-        return std::nullopt;
-    }
-
-private:
-    std::optional<Message> take(size_t n, bool media, uint32_t id)
-    {
-        if (buf_.size() < n)
-            return std::nullopt;
-        Message m{media, id, Bytes(buf_.begin(), buf_.begin() + long(n))};
-        buf_.erase(buf_.begin(), buf_.begin() + long(n));
-        return m;
-    }
-    std::optional<Message> cut()
-    {
-        if (buf_.size() < 16)
-            return std::nullopt;
-        if (std::memcmp(buf_.data(), "NDAV", 4) == 0)
-            return take(32 + getLe32(&buf_[12]) + 4, true, 0);
-        EXPECT_EQ(std::memcmp(buf_.data(), kHeadV2, 4), 0) << hexDump(buf_.data(), buf_.size());
-        const uint32_t id = getLe32(&buf_[4]);
-        const int size = id == 1 ? 552 : answerPayloadSize(id, 7, 61, 30);
-        return take(12 + size_t(size), false, id);
-    }
-
-    int fd_ = -1;
-    bool connected_ = false;
-    Bytes buf_;
-};
-
-Bytes loginPayload(const std::string& user, const std::string& password)
-{
-    return expectedLoginRequest(user, password, 30);
-}
-
-Bytes dataRequest(int id, int kind, uint16_t mask)
-{
-    Bytes p;
-    appendLe32(p, uint32_t(id));
-    appendLe32(p, uint32_t(kind));
-    for (int i = 0; i < 16; ++i)
-        p.push_back((mask >> i) & 1);
-    return p;
-}
 
 TEST(RecorderSession, AnswersLoginAndStreamsRequestedChannels)
 {
@@ -395,6 +313,223 @@ TEST(RecorderSession, FilledBacklogKeepsConnectsPending)
     pollfd p{fd, POLLOUT, 0};
     EXPECT_EQ(poll(&p, 1, 300), 0);
     close(fd);
+}
+
+// ---- timeline pictures ----
+
+TEST(RecorderTimeline, ColoursTellThePositionAndNothingElseMatches)
+{
+    for (int fps : {1, 7, 10, 25, 30, 60}) {
+        SCOPED_TRACE(fps);
+        const int cycle = timelineCycleSeconds(fps);
+        ASSERT_GE(cycle * fps, 64);
+        for (uint32_t t = 1000; t < 1000 + uint32_t(cycle) + 1; ++t)
+            for (int k = 0; k < fps; ++k) {
+                const Rgb c = timelineColour(t, k, fps);
+                const TimelinePos want{t % uint32_t(cycle), k};
+                // Within the tolerance either way it still reads the same.
+                for (int d : {-kTimelineTolerance, 0, kTimelineTolerance}) {
+                    const auto shift = [d](uint8_t v) { return uint8_t(std::clamp(int(v) + d, 0, 255)); };
+                    const auto seen = timelinePosition({shift(c.r), shift(c.g), shift(c.b)}, fps);
+                    ASSERT_TRUE(seen) << t << "/" << k << " off by " << d;
+                    EXPECT_EQ(*seen, want) << t << "/" << k << " off by " << d;
+                }
+            }
+        EXPECT_FALSE(timelinePosition({0, 0, 0}, fps)) << "black";
+        EXPECT_FALSE(timelinePosition({255, 255, 255}, fps)) << "white";
+        EXPECT_FALSE(timelinePosition({56, 32, 32}, fps)) << "between two levels";
+    }
+    // A colour past the cycle of a faster rate is no position of it.
+    EXPECT_FALSE(timelinePosition(timelineColour(124, 0, 1), 60));
+}
+
+TEST(RecorderTimeline, ClipDecodesToItsPositionsWithAKeyFrameEverySecond)
+{
+    struct Case {
+        int w, h, fps;
+        bool fixedSets;
+    };
+    for (const Case c : {Case{352, 240, 10, true}, Case{640, 360, 25, false}}) {
+        SCOPED_TRACE(c.fps);
+        ClipSpec spec;
+        spec.width = c.w;
+        spec.height = c.h;
+        spec.fps = spec.gop = c.fps;
+        spec.content = ClipContent::Timeline;
+        spec.fixedParameterSets = c.fixedSets;
+        const auto clip = H264Clip::get(spec);
+        ASSERT_TRUE(clip->ok()) << clip->error();
+        const int cycle = timelineCycleSeconds(c.fps);
+        ASSERT_EQ(int(clip->frames().size()), cycle * c.fps);
+        Eye eye(c.w, c.h);
+        for (int loop = 0; loop < 2; ++loop)
+            for (int i = 0; i < cycle * c.fps; ++i) {
+                const EncodedFrame& f = clip->frames()[size_t(i)];
+                EXPECT_EQ(f.key, i % c.fps == 0) << i;
+                Rgb seen;
+                ASSERT_TRUE(eye.see(f.data, &seen, c.fixedSets)) << i;
+                const Rgb want = timelineColour(uint32_t(i / c.fps), i % c.fps, c.fps);
+                EXPECT_NEAR(seen.r, want.r, 10) << i;
+                EXPECT_NEAR(seen.g, want.g, 10) << i;
+                EXPECT_NEAR(seen.b, want.b, 10) << i;
+                EXPECT_EQ(timelinePosition(seen, c.fps), (TimelinePos{uint32_t(i / c.fps), i % c.fps})) << i;
+            }
+    }
+}
+
+// ---- slow login ----
+
+TEST(RecorderSession, SlowLoginIsAnsweredAfterItsDelayAndStopDoesNotWait)
+{
+    RecorderConfig cfg;
+    cfg.loginDelayMs = 600;
+    TestRecorder rec(cfg);
+    ASSERT_TRUE(rec.start());
+    {
+        MiniClient client(rec.port());
+        ASSERT_TRUE(client.nextCommand(1, 3s));
+        const auto asked = SteadyClock::now();
+        client.send(buildCommandFrame(3, loginPayload("admin", "1234"), CmdFormat::V2));
+        ASSERT_TRUE(rec.waitForCommand(3, 3s));
+        EXPECT_EQ(rec.status().login, LoginResult::None);
+        ASSERT_TRUE(client.nextCommand(4, 5s));
+        EXPECT_GE(SteadyClock::now() - asked, 600ms);
+        EXPECT_EQ(rec.waitForLogin(3s), LoginResult::Accepted);
+    }
+    ASSERT_TRUE(rec.waitForDisconnect(3s));
+    rec.updateConfig([](RecorderConfig& c) { c.loginDelayMs = 60000; });
+    {
+        MiniClient wrong(rec.port());
+        ASSERT_TRUE(wrong.nextCommand(1, 3s));
+        wrong.send(buildCommandFrame(3, loginPayload("admin", "nope"), CmdFormat::V2));
+        EXPECT_TRUE(wrong.nextCommand(5, 5s)) << "a wrong login is answered at once";
+    }
+    ASSERT_TRUE(rec.waitForDisconnect(3s));
+    MiniClient waiting(rec.port());
+    ASSERT_TRUE(waiting.nextCommand(1, 3s));
+    waiting.send(buildCommandFrame(3, loginPayload("admin", "1234"), CmdFormat::V2));
+    ASSERT_TRUE(rec.waitForCommand(3, 3s, 3));
+    const auto stopping = SteadyClock::now();
+    rec.stop();
+    EXPECT_LT(SteadyClock::now() - stopping, 10s);
+}
+
+// ---- slow link ----
+
+int connectLoopbackBlocking(uint16_t port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    return fd;
+}
+
+int acceptWithin(int listenFd, milliseconds timeout)
+{
+    pollfd p{listenFd, POLLIN, 0};
+    if (poll(&p, 1, int(timeout.count())) != 1)
+        return -1;
+    return accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
+Bytes pattern(size_t n, uint8_t seed)
+{
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = uint8_t(i * 7 + seed + i / 251);
+    return b;
+}
+
+// Reads until n bytes came or the peer closed; the time the first byte
+// came and whether a close followed (within the timeout).
+struct Received {
+    Bytes bytes;
+    SteadyClock::time_point first{}, closed{};
+};
+Received receive(int fd, size_t n, bool thenClose, milliseconds timeout)
+{
+    Received r;
+    const auto deadline = SteadyClock::now() + timeout;
+    while (SteadyClock::now() < deadline) {
+        if (r.bytes.size() >= n && !thenClose)
+            break;
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 20) != 1)
+            continue;
+        uint8_t buf[65536];
+        const ssize_t k = recv(fd, buf, sizeof buf, 0);
+        if (k <= 0) {
+            r.closed = SteadyClock::now();
+            break;
+        }
+        if (r.bytes.empty())
+            r.first = SteadyClock::now();
+        r.bytes.insert(r.bytes.end(), buf, buf + k);
+    }
+    return r;
+}
+
+TEST(DelayProxyTest, PassesBytesInOrderAfterTheDelayAndThenTheClose)
+{
+    uint16_t targetPort = 0;
+    const int listenFd = listenLoopback(0, 4, &targetPort);
+    ASSERT_GE(listenFd, 0);
+    constexpr auto kDelay = 500ms;
+    DelayProxy proxy(targetPort, kDelay);
+    ASSERT_TRUE(proxy.start());
+    const int client = connectLoopbackBlocking(proxy.port());
+    const int target = acceptWithin(listenFd, 3s);
+    ASSERT_GE(target, 0);
+    EXPECT_EQ(proxy.connections(), 1);
+
+    // Both ways, a large block: whole, in order, none of it early.
+    const Bytes up = pattern(3 << 20, 1), down = pattern(200000, 2);
+    const auto sent = SteadyClock::now();
+    ASSERT_EQ(::send(client, up.data(), up.size(), MSG_NOSIGNAL), ssize_t(up.size()));
+    ASSERT_EQ(::send(target, down.data(), down.size(), MSG_NOSIGNAL), ssize_t(down.size()));
+    const Received atTarget = receive(target, up.size(), false, 10s);
+    const Received atClient = receive(client, down.size(), false, 10s);
+    EXPECT_TRUE(atTarget.bytes == up);
+    EXPECT_TRUE(atClient.bytes == down);
+    EXPECT_GE(atTarget.first - sent, kDelay);
+    EXPECT_GE(atClient.first - sent, kDelay);
+    EXPECT_LT(atTarget.first - sent, kDelay + 5s);
+
+    // A half-close travels behind its bytes; waiting costs no CPU.
+    const Bytes last = pattern(1000, 3);
+    const double cpu = proxy.cpuSeconds();
+    const auto closing = SteadyClock::now();
+    ASSERT_EQ(::send(client, last.data(), last.size(), MSG_NOSIGNAL), ssize_t(last.size()));
+    shutdown(client, SHUT_WR);
+    const Received tail = receive(target, last.size(), true, 10s);
+    EXPECT_TRUE(tail.bytes == last);
+    ASSERT_NE(tail.closed, SteadyClock::time_point{}) << "the close was not passed on";
+    EXPECT_GE(tail.closed - closing, kDelay);
+    EXPECT_LT(proxy.cpuSeconds() - cpu, 0.25) << "busy while bytes waited";
+    // The target's side was closed, so the client's is closed in turn.
+    const Received end = receive(client, 1, true, 10s);
+    EXPECT_TRUE(end.bytes.empty());
+    EXPECT_NE(end.closed, SteadyClock::time_point{});
+    close(client);
+    close(target);
+
+    // stop() with bytes on their way ends at once and closes the client.
+    const int again = connectLoopbackBlocking(proxy.port());
+    const int againTarget = acceptWithin(listenFd, 3s);
+    ASSERT_GE(againTarget, 0);
+    ASSERT_EQ(::send(againTarget, down.data(), down.size(), MSG_NOSIGNAL), ssize_t(down.size()));
+    const auto stopping = SteadyClock::now();
+    proxy.stop();
+    EXPECT_LT(SteadyClock::now() - stopping, kDelay);
+    const Received none = receive(again, 1, true, 3s);
+    EXPECT_TRUE(none.bytes.empty());
+    EXPECT_NE(none.closed, SteadyClock::time_point{});
+    close(again);
+    close(againTarget);
+    close(listenFd);
 }
 
 }  // namespace
