@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStringList>
+#include <algorithm>
 #include <optional>
 #include <set>
 #include <span>
@@ -23,12 +24,12 @@ QString key(const char* base, int index)
 }
 
 // Indices that have at least one of a site's keys.
-std::set<int> storedIndices(const QSettings& settings)
+std::set<int> storedIndices(const QStringList& keys)
 {
     static const QRegularExpression pattern(
         QStringLiteral("^(regname|dvrmodel|dvrid|dvrpwd|dvrip|dvrport|ddnsuse|webcode|ddnsip|ddnsport)_(\\d{1,9})$"));
     std::set<int> found;
-    for (const QString& k : settings.childKeys()) {
+    for (const QString& k : keys) {
         const QRegularExpressionMatch m = pattern.match(k);
         if (m.hasMatch())
             found.insert(m.captured(2).toInt());
@@ -107,58 +108,78 @@ QByteArray storedText(const dvrList& r, int k)
     return GuiSettingsFile::encode(credential ? encipher(v.toString()) : v.toString());
 }
 
+// The sites the file holds, as ReadInfo reads them: the indices that have
+// keys, those below the count when it is usable, all of them when not.
+struct FileSites {
+    std::vector<int> sites;  // ascending
+    bool countPresent = false;
+    bool countUsable = false;
+    int count = 0;
+    // Where a site added now goes: after the last one.
+    int end() const { return sites.empty() ? 0 : sites.back() + 1; }
+};
+
+// From the file's text as just read: QSettings keeps what it read last as
+// long as the file's size and time stay, even after it failed to read it.
+FileSites fileSites(const GuiSettingsFile& file)
+{
+    FileSites f;
+    const std::optional<QByteArray> count = file.stored(QStringLiteral("dvrCount"));
+    f.countPresent = count.has_value();
+    bool ok = false;
+    if (count)
+        f.count = GuiSettingsFile::decode(*count).value_or(QString()).trimmed().toInt(&ok);
+    f.countUsable = ok && f.count >= 0;
+    for (int i : storedIndices(file.keys())) {
+        if (!f.countUsable || i < f.count)
+            f.sites.push_back(i);
+    }
+    return f;
+}
+
+bool contains(const std::vector<int>& sorted, int i)
+{
+    return std::binary_search(sorted.begin(), sorted.end(), i);
+}
+
 }  // namespace
 
 // Sites are read where their keys are: a count beyond them invents no empty
 // site, and a count that is not a number or negative hides none. A book
-// that was not laid out as rows 0..count-1 is written back that way at once,
-// so that the next Add cannot land on a stored site.
+// that was not laid out as rows 0..count-1 is stored that way at once, so
+// that the next Add cannot land on a stored site.
 void SiteBook::ReadInfo()
 {
     QSettings settings(QStringLiteral("vesk"), QStringLiteral("vesk"));
     GuiSettingsFile file(settings.fileName());
     if (!file.read())
         vlog("settings file could not be read: %s", file.path().toUtf8().constData());
-    const QString countKey = QStringLiteral("dvrCount");
-    bool countOk = false;
-    const int stored = readInt(settings, countKey, &countOk);
-    const bool usable = countOk && stored >= 0;
-    if (settings.contains(countKey) && !usable)
+    const FileSites disk = fileSites(file);
+    if (disk.countPresent && !disk.countUsable)
         vlog("site count not usable, reading every stored site");
-    // An absent count reads as 0; one that is not usable is written anew.
-    const QVariant countRead = usable ? QVariant(stored) : settings.contains(countKey) ? QVariant() : QVariant(0);
-    m_storedCount = {file.stored(countKey), countRead};
-    std::vector<int> indices;
-    for (int i : storedIndices(settings)) {
-        if (!usable || i < stored)
-            indices.push_back(i);
-    }
     m_dvrArray.clear();
     m_stored.clear();
-    for (int i : indices) {
+    m_deleted.clear();
+    m_renumber = false;
+    m_writeError.clear();
+    for (int i : disk.sites) {
         auto record = std::make_shared<dvrList>();
-        m_stored.push_back(readRecord(settings, file, i, *record));
+        m_stored.push_back(readRecord(settings, i, *record));
         m_dvrArray.push_back(std::move(record));
     }
     readCapturePath(settings);
 
-    const bool inRows = indices.empty() || indices.back() == int(indices.size()) - 1;
-    if (usable && inRows && stored == count())
+    const bool inRows = disk.sites.empty() || disk.sites.back() == count() - 1;
+    if (disk.countUsable && inRows && disk.count == count())
         return;
-    if (!settings.contains(countKey) && indices.empty())
+    if (!disk.countPresent && disk.sites.empty())
         return;
     vlog("site book rewritten with %d sites", count());
-    // Keys of sites that move to a lower row would stay as duplicates.
-    for (int i : indices) {
-        if (i >= count())
-            for (const char* base : kSiteKeys)
-                file.setStored(key(base, i), std::nullopt);
-    }
-    writeRows(file, 0, count(), true);
+    m_renumber = true;
+    store();
 }
 
-SiteBook::StoredSite SiteBook::readRecord(const QSettings& settings, const GuiSettingsFile& file, int index,
-                                          dvrList& r)
+SiteBook::StoredSite SiteBook::readRecord(const QSettings& settings, int index, dvrList& r)
 {
     r.setNsStrRegName(readString(settings, key("regname", index)));
     r.setModelNum(readInt(settings, key("dvrmodel", index)));
@@ -173,7 +194,7 @@ SiteBook::StoredSite SiteBook::readRecord(const QSettings& settings, const GuiSe
     StoredSite site;
     site.index = index;
     for (int k = 0; k < kKeyCount; ++k)
-        site.keys[size_t(k)] = {file.stored(key(kSiteKeys[k], index)), memberValue(r, k)};
+        site.values[size_t(k)] = memberValue(r, k);
     return site;
 }
 
@@ -186,47 +207,133 @@ void SiteBook::readCapturePath(const QSettings& settings)
     vlog("path %s", m_NSSCapturePath.toUtf8().constData());
 }
 
-// A value that is still what was read keeps its stored text, also under a
-// new row when that text stands on any line; an absent key stays absent.
-// Everything else is written as this client writes it.
-SiteBook::StoredSite SiteBook::storedForm(int row) const
+bool SiteBook::changed(int row) const
 {
-    const dvrList& r = *m_dvrArray[size_t(row)];
-    const StoredSite& was = m_stored[size_t(row)];
-    StoredSite now;
-    now.index = row;
+    const StoredSite& s = m_stored[size_t(row)];
+    if (s.index == kNew)
+        return true;
     for (int k = 0; k < kKeyCount; ++k) {
-        const StoredValue& old = was.keys[size_t(k)];
-        const QVariant value = memberValue(r, k);
-        const bool movable = was.index == row || !old.text || GuiSettingsFile::isWholeValue(*old.text);
-        const bool kept = was.index >= 0 && old.value == value && movable;
-        now.keys[size_t(k)] = kept ? old : StoredValue{storedText(r, k), value};
+        if (memberValue(*m_dvrArray[size_t(row)], k) != s.values[size_t(k)])
+            return true;
     }
-    return now;
+    return false;
 }
 
-// Stores rows [from, to) and, when asked, the count; the file changes only
-// where a stored text differs from what it holds.
-bool SiteBook::writeRows(GuiSettingsFile& file, int from, int to, bool withCount)
+bool SiteBook::pending() const
 {
-    std::vector<StoredSite> forms;
-    for (int row = from; row < to; ++row) {
-        forms.push_back(storedForm(row));
-        for (int k = 0; k < kKeyCount; ++k)
-            file.setStored(key(kSiteKeys[k], row), forms.back().keys[size_t(k)].text);
+    if (m_renumber || !m_deleted.empty())
+        return true;
+    for (int row = 0; row < count(); ++row) {
+        if (changed(row))
+            return true;
     }
-    StoredValue countForm = m_storedCount;
-    if (withCount) {
-        if (countForm.value != QVariant(count()))
-            countForm = {GuiSettingsFile::encode(count()), count()};
-        file.setStored(QStringLiteral("dvrCount"), countForm.text);
+    return false;
+}
+
+// A site that changes row takes its stored text along; a text that only
+// reads right on the file's last line is written anew.
+void SiteBook::moveSite(GuiSettingsFile& file, int from, int to) const
+{
+    for (const char* base : kSiteKeys) {
+        std::optional<QByteArray> text = file.stored(key(base, from));
+        if (text && !GuiSettingsFile::isWholeValue(*text))
+            text = GuiSettingsFile::encode(GuiSettingsFile::decode(*text).value_or(QString()));
+        file.setStored(key(base, to), text);
     }
-    if (!file.write())
+}
+
+// Asks for this book's changes to be made to the file as it is now, and
+// answers in placed where each row is stored afterwards.
+void SiteBook::plan(GuiSettingsFile& file, std::vector<int>& placed)
+{
+    const FileSites disk = fileSites(file);
+    const int end = disk.end();
+    std::vector<int> deleted = m_deleted;
+    std::sort(deleted.begin(), deleted.end());
+    deleted.erase(std::unique(deleted.begin(), deleted.end()), deleted.end());
+    std::vector<int> kept;
+    for (int i : disk.sites) {
+        if (!contains(deleted, i))
+            kept.push_back(i);
+    }
+    const auto deletedBelow = [&](int i) {
+        return int(std::lower_bound(deleted.begin(), deleted.end(), i) - deleted.begin());
+    };
+    // -1 when the file no longer has the site.
+    const auto newIndex = [&](int i) {
+        if (i < 0 || i >= end)
+            return -1;
+        if (!m_renumber)
+            return i - deletedBelow(i);
+        const auto at = std::lower_bound(kept.begin(), kept.end(), i);
+        return at != kept.end() && *at == i ? int(at - kept.begin()) : -1;
+    };
+    if (m_renumber) {
+        for (size_t j = 0; j < kept.size(); ++j) {
+            if (kept[j] != int(j))
+                moveSite(file, kept[j], int(j));
+        }
+    } else if (!deleted.empty()) {
+        for (int i = deleted.front() + 1; i < end; ++i) {
+            if (!contains(deleted, i))
+                moveSite(file, i, newIndex(i));
+        }
+    }
+
+    const int next = m_renumber ? int(kept.size()) : end - deletedBelow(end);
+    int added = 0;
+    placed.assign(size_t(count()), kGone);
+    for (int row = 0; row < count(); ++row) {
+        const StoredSite& was = m_stored[size_t(row)];
+        const dvrList& r = *m_dvrArray[size_t(row)];
+        int at = newIndex(was.index);
+        const bool whole = at < 0;
+        if (whole) {
+            // A site gone from the file comes back only when edited here.
+            if (was.index != kNew && !changed(row))
+                continue;
+            at = next + added++;
+        }
+        placed[size_t(row)] = at;
+        for (int k = 0; k < kKeyCount; ++k) {
+            if (whole || memberValue(r, k) != was.values[size_t(k)])
+                file.setStored(key(kSiteKeys[k], at), storedText(r, k));
+        }
+    }
+    const int total = next + added;
+    if (m_renumber) {
+        // Keys of sites that moved to a lower row would stay as duplicates.
+        for (int i : disk.sites) {
+            if (i >= total)
+                for (const char* base : kSiteKeys)
+                    file.setStored(key(base, i), std::nullopt);
+        }
+    }
+    if (m_renumber || !deleted.empty() || added > 0)
+        file.setStored(QStringLiteral("dvrCount"), GuiSettingsFile::encode(total));
+}
+
+bool SiteBook::store()
+{
+    m_writeError.clear();
+    if (!pending())
+        return true;
+    GuiSettingsFile file = GuiSettingsFile::application();
+    std::vector<int> placed;
+    if (!file.update([&](GuiSettingsFile& f) { plan(f, placed); })) {
+        m_writeError = file.errorString();
         return false;
-    for (size_t i = 0; i < forms.size(); ++i)
-        m_stored[size_t(from) + i] = std::move(forms[i]);
-    if (withCount)
-        m_storedCount = countForm;
+    }
+    for (int row = 0; row < count(); ++row) {
+        StoredSite& s = m_stored[size_t(row)];
+        s.index = placed[size_t(row)];
+        if (s.index == kGone)
+            continue;
+        for (int k = 0; k < kKeyCount; ++k)
+            s.values[size_t(k)] = memberValue(*m_dvrArray[size_t(row)], k);
+    }
+    m_deleted.clear();
+    m_renumber = false;
     return true;
 }
 
@@ -236,8 +343,7 @@ bool SiteBook::AddDVR(std::shared_ptr<dvrList> record)
         return false;
     m_dvrArray.push_back(std::move(record));
     m_stored.emplace_back();
-    GuiSettingsFile file = GuiSettingsFile::application();
-    return writeRows(file, count() - 1, count(), true);
+    return store();
 }
 
 bool SiteBook::UpdateDVR(int row, const dvrList& record)
@@ -255,24 +361,24 @@ bool SiteBook::UpdateDVR(int row, const dvrList& record)
     r.setNsStrDDNSID(record.nsStrDDNSID());
     r.setNsStrDDNSIP(record.nsStrDDNSIP());
     r.setDdnsPort(record.ddnsPort());
-    GuiSettingsFile file = GuiSettingsFile::application();
-    return writeRows(file, row, row + 1, false);
+    return store();
 }
 
 int SiteBook::DeleteDVR(int row)
 {
     if (!validRow(row))
         return row;
+    if (m_stored[size_t(row)].index >= 0)
+        m_deleted.push_back(m_stored[size_t(row)].index);
     m_dvrArray.erase(m_dvrArray.begin() + row);
     m_stored.erase(m_stored.begin() + row);
-    SyncDVRINfo();
+    store();
     return row - 1;
 }
 
 bool SiteBook::SyncDVRINfo()
 {
-    GuiSettingsFile file = GuiSettingsFile::application();
-    return writeRows(file, 0, count(), true);
+    return store();
 }
 
 std::shared_ptr<dvrList> SiteBook::record(int row) const
@@ -283,5 +389,14 @@ std::shared_ptr<dvrList> SiteBook::record(int row) const
 bool SiteBook::setCapturePath(const QString& path)
 {
     m_NSSCapturePath = path;
-    return GuiSettingsFile::storeString(QStringLiteral("capturePath"), path);
+    GuiSettingsFile file = GuiSettingsFile::application();
+    file.setStored(QStringLiteral("capturePath"), GuiSettingsFile::encode(path));
+    const bool ok = file.write();
+    m_writeError = ok ? QString() : file.errorString();
+    return ok;
+}
+
+QString SiteBook::fileName() const
+{
+    return GuiSettingsFile::application().path();
 }

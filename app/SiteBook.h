@@ -1,10 +1,8 @@
 #pragma once
-#include <QByteArray>
 #include <QString>
 #include <QVariant>
 #include <array>
 #include <memory>
-#include <optional>
 #include <vector>
 
 #include "app/dvrList.h"
@@ -16,31 +14,35 @@ class GuiSettingsFile;
 // QSettings("vesk", "vesk"). Each site has ten keys "<base>_<row>" plus the
 // count "dvrCount"; the user id and password are stored enciphered.
 // Records are shared so that the connected site's record outlives its row.
-// Every stored value is kept as the file holds it: a write changes only the
-// keys whose values changed, and a site that moves to another row takes its
-// stored text along, so values this client cannot read survive unchanged.
+// Other programs (another window of this client) may change the file at the
+// same time, so a write re-reads it and stores only what this book changed
+// since it last read or wrote it: values edited here, sites added here
+// (after whatever the file holds by then) and sites deleted here (the later
+// sites, as the file holds them, move down a row). Every other stored value
+// keeps its bytes. A write that fails keeps its changes in memory; the next
+// write stores them.
 class SiteBook {
 public:
     // Loads the book and the capture folder, replacing what is in memory.
     void ReadInfo();
 
-    // Appends the record and stores it under the next index. False when the
-    // record is null or the settings could not be written.
+    // Appends the record and stores it after the file's last site. False
+    // when the record is null or the settings could not be written.
     bool AddDVR(std::shared_ptr<dvrList> record);
 
     // Copies the ten stored members into the row's own record (which keeps
-    // its modelGroup) and stores them. False for a row out of range or when
-    // the settings could not be written.
+    // its modelGroup) and stores those that changed. False for a row out of
+    // range or when the settings could not be written.
     bool UpdateDVR(int row, const dvrList& record);
 
-    // Removes the row and rewrites the book. Answers the row to select
+    // Removes the row and stores the book. Answers the row to select
     // afterwards: the row above, or -1 when row 0 was deleted. A row out of
     // range changes nothing and is answered unchanged.
     int DeleteDVR(int row);
 
-    // Stores every record under its row and the count. Keys of indices at or
-    // beyond the count are left in place; with nothing changed the file is
-    // not written. False when the settings could not be written.
+    // Stores what changed since the last read or write; with nothing changed
+    // the file is not even read. Keys of indices at or beyond the count are
+    // left in place. False when the settings could not be written.
     bool SyncDVRINfo();
 
     int count() const { return int(m_dvrArray.size()); }
@@ -51,28 +53,34 @@ public:
     // Makes the folder the capture folder and stores it under "capturePath".
     bool setCapturePath(const QString& path);
 
+    // The settings file, and why the last write failed (empty when it did not).
+    QString fileName() const;
+    const QString& writeError() const { return m_writeError; }
+
 private:
     static constexpr int kKeyCount = 10;
-    // One key of a site as the settings file holds it: the text after '='
-    // (none when the key is absent) and the member value it reads as.
-    struct StoredValue {
-        std::optional<QByteArray> text;
-        QVariant value;
-    };
-    // A site's keys and the row they are stored under (-1: not yet stored).
+    static constexpr int kNew = -1;   // not stored yet
+    static constexpr int kGone = -2;  // no longer in the file; stored anew once edited
+    // Where a site is stored and its values as this book last read or wrote
+    // them; a member that differs from them is a change to store.
     struct StoredSite {
-        int index = -1;
-        std::array<StoredValue, kKeyCount> keys;
+        int index = kNew;
+        std::array<QVariant, kKeyCount> values;
     };
 
-    static StoredSite readRecord(const QSettings& settings, const GuiSettingsFile& file, int index, dvrList& record);
-    StoredSite storedForm(int row) const;
-    bool writeRows(GuiSettingsFile& file, int from, int to, bool withCount);
+    static StoredSite readRecord(const QSettings& settings, int index, dvrList& record);
+    bool changed(int row) const;
+    bool pending() const;
+    bool store();
+    void plan(GuiSettingsFile& file, std::vector<int>& placed);
+    void moveSite(GuiSettingsFile& file, int from, int to) const;
     void readCapturePath(const QSettings& settings);
     bool validRow(int row) const { return row >= 0 && row < count(); }
 
     std::vector<std::shared_ptr<dvrList>> m_dvrArray;
     std::vector<StoredSite> m_stored;  // one per record, in the same order
-    StoredValue m_storedCount;         // value: the count as read, none when unusable
+    std::vector<int> m_deleted;        // stored indices of sites deleted since the last write
+    bool m_renumber = false;           // the file's sites are to be stored as rows 0..n-1
     QString m_NSSCapturePath;
+    QString m_writeError;
 };

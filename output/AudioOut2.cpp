@@ -112,6 +112,7 @@ void AudioOut2::ThreadHandler()
     }
     m_device.pause(true);
     m_device.close();
+    AudioDevice::releaseThread();
 }
 
 // Reopens the device at rate with an empty store; without a device the

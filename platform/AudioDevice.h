@@ -27,8 +27,12 @@ public:
     void lock();
     void unlock();
     const std::string& lastError() const { return m_error; }
+    // Frees what SDL keeps for the calling thread (its error text); for a
+    // thread that used a device, before it ends.
+    static void releaseThread();
 
 private:
+    static void quitIfUnused();
     uint32_t m_id = 0;
     std::atomic<int> m_rate{0};
     std::string m_error;

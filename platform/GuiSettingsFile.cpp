@@ -1,13 +1,19 @@
 #include "platform/GuiSettingsFile.h"
 
-#include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QSaveFile>
+#include <QRegularExpression>
 #include <QSettings>
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/Log.h"
 
@@ -231,6 +237,120 @@ Cut removal(const QByteArray& d, const Layout& layout, const Entry& e)
     return {from, to, QByteArray()};
 }
 
+
+QString systemError(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// Makes the folder and those above it; false with errno set.
+bool makeFolder(const QByteArray& path)
+{
+    struct stat st;
+    if (::stat(path.constData(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return true;
+        errno = ENOTDIR;
+        return false;
+    }
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash > 0 && !makeFolder(path.left(slash)))
+        return false;
+    return ::mkdir(path.constData(), 0777) == 0 || errno == EEXIST;
+}
+
+// The whole file; an absent file reads as empty. False with errno set.
+bool readFile(const QByteArray& path, QByteArray& out)
+{
+    out.clear();
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT;
+    char buf[16384];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) != 0) {
+        if (n > 0)
+            out.append(buf, n);
+        else if (errno != EINTR)
+            break;
+    }
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    return n == 0;
+}
+
+bool writeAll(int fd, const QByteArray& data)
+{
+    const char* p = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+// QSettings takes a file of the size and time (in milliseconds) it last saw
+// as unchanged, so a new file's time is past the old one's.
+timespec newFileTime(const struct stat* old)
+{
+    timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    if (!old)
+        return now;
+    const long long oldMs = old->st_mtim.tv_sec * 1000LL + old->st_mtim.tv_nsec / 1000000;
+    const long long nowMs = now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+    if (nowMs > oldMs)
+        return now;
+    const long long ms = oldMs + 1;
+    return timespec{time_t(ms / 1000), long(ms % 1000) * 1000000};
+}
+
+// Writes data to a new file beside path and renames it over path, so that
+// a failure at any step leaves path as it was. False with errno set.
+bool replaceFile(const QByteArray& path, const QByteArray& data)
+{
+    struct stat old;
+    const bool exists = ::stat(path.constData(), &old) == 0;
+    QByteArray temp = path + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const timespec times[2] = {{0, UTIME_OMIT}, newFileTime(exists ? &old : nullptr)};
+    bool ok = (!exists || !S_ISREG(old.st_mode) || ::fchmod(fd, old.st_mode & 07777) == 0) && writeAll(fd, data) &&
+              ::fsync(fd) == 0 && ::futimens(fd, times) == 0;
+    int err = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && ::rename(temp.constData(), path.constData()) == 0)
+        return true;
+    if (ok)
+        err = errno;
+    ::unlink(temp.constData());
+    errno = err;
+    return false;
+}
+
+QString lockError(QLockFile::LockError e)
+{
+    switch (e) {
+    case QLockFile::LockFailedError:
+        return QStringLiteral("locked by another program");
+    case QLockFile::PermissionError:
+        return systemError(EACCES);
+    default:
+        return QStringLiteral("its lock file could not be made");
+    }
+}
+
 }  // namespace
 
 GuiSettingsFile::GuiSettingsFile(QString path)
@@ -245,11 +365,10 @@ GuiSettingsFile GuiSettingsFile::application()
 
 bool GuiSettingsFile::read()
 {
-    m_data.clear();
-    QFile file(m_path);
-    const bool ok = !file.exists() || file.open(QIODevice::ReadOnly);
-    if (file.isOpen())
-        m_data = file.readAll();
+    const bool ok = readFile(QFile::encodeName(m_path), m_data);
+    m_error = ok ? QString() : systemError(errno);
+    if (!ok)
+        m_data.clear();
     index();
     return ok;
 }
@@ -257,8 +376,17 @@ bool GuiSettingsFile::read()
 void GuiSettingsFile::index()
 {
     m_values.clear();
-    for (const Entry& e : layoutOf(m_data).entries)
+    m_keys.clear();
+    for (const Entry& e : layoutOf(m_data).entries) {
+        if (!m_values.contains(e.key))
+            m_keys.append(e.key);
         m_values.insert(e.key, m_data.mid(e.valueStart, e.end - e.valueStart));
+    }
+}
+
+QStringList GuiSettingsFile::keys() const
+{
+    return m_keys;
 }
 
 std::optional<QByteArray> GuiSettingsFile::stored(const QString& key) const
@@ -353,42 +481,42 @@ bool GuiSettingsFile::write()
 {
     if (m_requests.empty())
         return true;
-    if (!QDir().mkpath(QFileInfo(m_path).absolutePath())) {
-        vlog("settings folder could not be made for %s", m_path.toUtf8().constData());
-        return false;
-    }
+    return update({});
+}
+
+bool GuiSettingsFile::update(const std::function<void(GuiSettingsFile&)>& plan)
+{
+    m_error.clear();
+    // A link is followed, as QSettings does, so the file it names changes.
+    const QFileInfo info(m_path);
+    const QString target = info.isSymLink() && !info.canonicalFilePath().isEmpty() ? info.canonicalFilePath() : m_path;
+    if (!makeFolder(QFile::encodeName(QFileInfo(target).absolutePath())))
+        return fail("its folder could not be made", systemError(errno));
     QLockFile lock(m_path + QStringLiteral(".lock"));
-    if (!lock.tryLock(kLockWaitMs)) {
-        vlog("settings file is locked: %s", m_path.toUtf8().constData());
-        return false;
-    }
-    if (!read()) {
-        vlog("settings file could not be read: %s", m_path.toUtf8().constData());
-        return false;
-    }
+    if (!lock.tryLock(kLockWaitMs))
+        return fail("could not be locked", lockError(lock.error()));
+    if (!read())
+        return fail("could not be read", m_error);
+    if (plan)
+        plan(*this);
     const QByteArray out = edited(m_data);
     if (out == m_data) {
         m_requests.clear();
         return true;
     }
-
-    // QSettings takes a file of the size and time it last saw as unchanged.
-    const QDateTime before = QFileInfo(m_path).lastModified();
-    QDateTime stamp = QDateTime::currentDateTime();
-    if (before.isValid() && stamp <= before)
-        stamp = before.addMSecs(1);
-    QSaveFile save(m_path);
-    bool ok = save.open(QIODevice::WriteOnly) && save.write(out) == out.size() && save.flush();
-    if (ok && !save.setFileTime(stamp, QFileDevice::FileModificationTime))
-        vlog("settings file time could not be set: %s", m_path.toUtf8().constData());
-    if (!ok || !save.commit()) {
-        vlog("settings file could not be written: %s", m_path.toUtf8().constData());
-        return false;
-    }
+    if (!replaceFile(QFile::encodeName(target), out))
+        return fail("could not be written", systemError(errno));
     m_data = out;
     index();
     m_requests.clear();
     return true;
+}
+
+bool GuiSettingsFile::fail(const char* what, const QString& reason)
+{
+    m_error = reason;
+    vlogFailure("settings file %s: %s: %s", what, m_path.toUtf8().constData(), reason.toUtf8().constData());
+    return false;
 }
 
 QByteArray GuiSettingsFile::encode(const QString& value)
@@ -440,6 +568,106 @@ QByteArray GuiSettingsFile::encode(const QString& value)
 QByteArray GuiSettingsFile::encode(int value)
 {
     return QByteArray::number(value);
+}
+
+namespace {
+
+int digitValue(char c, int base)
+{
+    const int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : 99;
+    return v < base ? v : -1;
+}
+
+}  // namespace
+
+// QSettings' reading of an INI value: blanks around unquoted text drop out,
+// quotes keep what they hold, backslash escapes (named, \x hex, octal, an
+// escaped line break), and unquoted commas between the items of a list,
+// which reads as the items joined by ", ".
+std::optional<QString> GuiSettingsFile::decode(const QByteArray& text)
+{
+    static const char kEscapes[][2] = {{'a', '\a'}, {'b', '\b'}, {'f', '\f'}, {'n', '\n'},  {'r', '\r'}, {'t', '\t'},
+                                       {'v', '\v'}, {'"', '"'},  {'?', '?'},  {'\'', '\''}, {'\\', '\\'}};
+    QStringList items;
+    QString item;
+    QByteArray plain;  // UTF-8 bytes not yet added to item
+    qsizetype chopLimit = 0;
+    bool quoted = false;
+    bool itemQuoted = false;
+    const auto flush = [&] {
+        item += QString::fromUtf8(plain);
+        plain.clear();
+    };
+    const auto endItem = [&] {
+        flush();
+        if (!itemQuoted) {
+            qsizetype n = item.size();
+            while (n > chopLimit && (item[n - 1] == ' ' || item[n - 1] == '\t'))
+                --n;
+            item.truncate(n);
+        }
+        items.append(item);
+        item.clear();
+        chopLimit = 0;
+        itemQuoted = false;
+    };
+    const qsizetype size = text.size();
+    qsizetype i = 0;
+    const auto skipBlanks = [&] {
+        while (i < size && (text[i] == ' ' || text[i] == '\t'))
+            ++i;
+    };
+    skipBlanks();
+    while (i < size) {
+        const char c = text[i++];
+        if (c == '\\') {
+            if (i >= size)
+                break;
+            flush();
+            const char e = text[i++];
+            bool named = false;
+            for (const auto& pair : kEscapes) {
+                if (e == pair[0]) {
+                    item += QLatin1Char(pair[1]);
+                    named = true;
+                }
+            }
+            const int base = e == 'x' ? 16 : digitValue(e, 8) >= 0 ? 8 : 0;
+            if (!named && base) {
+                uint code = base == 8 ? uint(digitValue(e, 8)) : 0;
+                const qsizetype first = i;
+                while (i < size && digitValue(text[i], base) >= 0)
+                    code = code * uint(base) + uint(digitValue(text[i++], base));
+                if (base == 8 || i > first)
+                    item += QChar(char16_t(code));
+            } else if (!named && (e == '\n' || e == '\r') && i < size && (text[i] == '\n' || text[i] == '\r') &&
+                       text[i] != e) {
+                ++i;
+            }
+            chopLimit = item.size();
+        } else if (c == '"') {
+            itemQuoted = true;
+            quoted = !quoted;
+            if (!quoted)
+                skipBlanks();
+        } else if (c == ',' && !quoted) {
+            endItem();
+            skipBlanks();
+        } else {
+            plain += c;
+        }
+    }
+    endItem();
+    if (items.size() > 1)
+        return items.join(QStringLiteral(", "));
+    const QString value = items.value(0);
+    // A typed value ("@Variant(...)" and the like) is not a string.
+    static const QRegularExpression typed(
+        QStringLiteral("^@(ByteArray|String|Variant|DateTime|Rect|Size|Point|Invalid)\\(.*\\)$"),
+        QRegularExpression::DotMatchesEverythingOption);
+    if (typed.match(value).hasMatch())
+        return std::nullopt;
+    return value.startsWith(QStringLiteral("@@")) ? value.mid(1) : value;
 }
 
 bool GuiSettingsFile::isWholeValue(const QByteArray& text)

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -79,10 +80,21 @@ struct State {
     std::string out;  // reused for every line written
 };
 
+void flushAtExit()
+{
+    vlogFlush();
+}
+
+// Never destroyed, so that the flush at process end finds it whatever the
+// order of static destructors.
 State& state()
 {
-    static State s;
-    return s;
+    static State* s = [] {
+        auto* made = new State;
+        std::atexit(flushAtExit);
+        return made;
+    }();
+    return *s;
 }
 
 uint64_t lineKey(const char* text, size_t len, bool failure)

@@ -10,8 +10,8 @@
 // distinct line (its text as printed) shows at most a few times a second, and
 // all ordinary lines together at most a fixed number a second. What is held
 // back is counted and summarised with its text, "last message repeated N more
-// times: <text>", once its second is over (at the next line logged, or at
-// vlogFlush). Should too many different lines be held back at once, the rest
+// times: <text>", once its second is over (at the next line logged, at
+// vlogFlush, or when the process ends through exit). Should too many different lines be held back at once, the rest
 // is counted in one line that says how many lines and kinds were not shown.
 void vlog(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // For why a connection ended or an operation failed: never folded into other

@@ -46,6 +46,10 @@ cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
   run_ctest --test-dir build-asan --output-on-failure -j4
 
+echo "== LeakSanitizer at the window's exit"
+# The window tests again with leak detection, over their whole process.
+in_test_env xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash tests/lsan-exit-check.sh build-asan
+
 echo "== ThreadSanitizer"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TSAN=ON -DVESK_BENCH=OFF >/dev/null
 cmake --build build-tsan -j"$jobs" --target vesk_unit_tests vesk_gui_tests vesk_tsan_mailbox_race

@@ -481,6 +481,48 @@ TEST_F(SiteBookTest, StoredTextsReadBackAsWritten)
     EXPECT_EQ(names(again), texts);
 }
 
+// Two books on one file, as two clients: a delete in one moves down the
+// sites as the file holds them by then, what the other renamed or added
+// included, and a book with nothing of its own to store writes nothing.
+TEST_F(SiteBookTest, DeleteInOneBookKeepsWhatAnotherStoredMeanwhile)
+{
+    {
+        SiteBook seed;
+        seed.ReadInfo();
+        for (const char* n : {"A", "B", "C"})
+            ASSERT_TRUE(seed.AddDVR(site(QString::fromLatin1(n))));
+    }
+    SiteBook one;
+    one.ReadInfo();
+    SiteBook other;
+    other.ReadInfo();
+    ASSERT_TRUE(other.AddDVR(site(QStringLiteral("D"))));
+    dvrList renamed;
+    copyStored(renamed, *other.record(2));
+    renamed.setNsStrRegName(QStringLiteral("C2"));
+    ASSERT_TRUE(other.UpdateDVR(2, renamed));
+
+    EXPECT_EQ(one.DeleteDVR(0), -1);
+    SiteBook reread;
+    reread.ReadInfo();
+    ASSERT_EQ(names(reread), (std::vector<QString>{"B", "C2", "D"}));
+    EXPECT_EQ(reread.record(2)->nsStrDVRIP(), QStringLiteral("D.example.net"));
+
+    // The deleting book edits its rows where they are now, and adds last.
+    dvrList b;
+    copyStored(b, *one.record(0));
+    b.setDvrport(4000);
+    ASSERT_TRUE(one.UpdateDVR(0, b));
+    ASSERT_TRUE(one.AddDVR(site(QStringLiteral("E"))));
+    const std::string bytes = bookBytes();
+    ASSERT_TRUE(other.SyncDVRINfo());
+    EXPECT_EQ(bookBytes(), bytes);
+    reread.ReadInfo();
+    ASSERT_EQ(names(reread), (std::vector<QString>{"B", "C2", "D", "E"}));
+    EXPECT_EQ(reread.record(0)->dvrport(), 4000);
+    EXPECT_EQ(reread.record(1)->dvrport(), 3000);
+}
+
 }  // namespace
 
 namespace {
@@ -603,6 +645,36 @@ TEST(SettingsFileEdits, OddFilesChangeOnlyTheEditedKeys)
         EXPECT_EQ(iniValues(path), expected) << i;
         QFile::remove(path);
     }
+}
+
+// What the book reads from the file's text itself (the count, a value that
+// moves to another row) reads as QSettings reads it.
+TEST(SettingsFileEdits, DecodedTextsReadAsQSettingsReadsThem)
+{
+    const std::vector<QByteArray> texts = {
+        "plain", "  padded  ", "\"quoted, with comma\"", "a, b,c", "x ,  y ,", "a\\tb", "\"x\\\"y\"",
+        "\\x41\\x42C", "\\101", "\\xg", "a\\ b", "\"  keep  \" ", "caf\xc3\xa9", "@@at", "@Rect(1 2 3 4)",
+        "@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\aQRect\\0)", "@other", " 3 ", "\"3\"", "", "\"open to the end"};
+    const QString path = configHome().path() + QStringLiteral("/decode.ini");
+    QByteArray ini;
+    for (size_t i = 0; i < texts.size(); ++i)
+        ini += "k" + QByteArray::number(qsizetype(i)) + '=' + texts[i] + (i + 1 < texts.size() ? "\n" : "");
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(ini);
+    f.close();
+    QSettings settings(path, QSettings::IniFormat);
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const QVariant v = settings.value(QStringLiteral("k%1").arg(i));
+        const std::optional<QString> decoded = GuiSettingsFile::decode(texts[i]);
+        if (v.metaType().id() == QMetaType::QStringList)
+            EXPECT_EQ(decoded, v.toStringList().join(QStringLiteral(", "))) << texts[i].toStdString();
+        else if (v.metaType().id() == QMetaType::QString)
+            EXPECT_EQ(decoded, v.toString()) << texts[i].toStdString();
+        else
+            EXPECT_EQ(decoded, std::nullopt) << texts[i].toStdString();
+    }
+    QFile::remove(path);
 }
 
 }  // namespace

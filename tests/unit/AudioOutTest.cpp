@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include <SDL.h>
 
 #include "output/AudioOut2.h"
 #include "platform/Log.h"
@@ -248,6 +251,30 @@ TEST_F(AudioOutTest, StopAndStartTheFeederAgain)
     out.SetAudioRestart();
     ASSERT_TRUE(push(out, 500));
     EXPECT_TRUE(waitFor([&] { return playedOut(out, 500); }));
+}
+
+// SDL is process-wide and its dummy driver has one device: a second output
+// (a second window) goes without, and its end must not end SDL under the
+// first one, which plays on.
+TEST_F(AudioOutTest, SecondOutputGoesSilentAndItsEndLeavesTheFirstPlaying)
+{
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    std::atomic<int> refused{0};
+    const LogSink old = setLogSink([&](const std::string& s) {
+        refused += s.find("No audio output device") != std::string::npos;
+    });
+    AudioOut2 first;
+    startAt(first, 8000);
+    {
+        AudioOut2 second;
+        second.CreateThread(true);
+        EXPECT_TRUE(waitFor([&] { return refused.load() == 1; }));
+    }
+    setLogSink(old);
+    EXPECT_NE(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+    first.SetAudioRestart();
+    ASSERT_TRUE(push(first, 800));
+    EXPECT_TRUE(waitFor([&] { return playedOut(first, 800); }));
 }
 
 TEST_F(AudioOutTest, WithoutAnyDeviceEverythingStillWorksSilently)

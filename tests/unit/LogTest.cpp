@@ -214,4 +214,19 @@ TEST_F(Log, ThreadsLoggingTogetherLoseNothing)
     EXPECT_EQ(total(), 80000);
 }
 
+// A process that ends through exit still prints what it owes, also for a
+// line whose second is not over.
+using LogDeathTest = Log;
+TEST_F(LogDeathTest, OwedSummaryIsPrintedWhenTheProcessEnds)
+{
+    EXPECT_EXIT(
+        {
+            setLogSink(LogSink());
+            for (int i = 0; i < 15; ++i)
+                vlogFailure("%s", "device went away");
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "last message repeated 5 more times: device went away");
+}
+
 }  // namespace
