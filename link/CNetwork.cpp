@@ -31,7 +31,7 @@ constexpr auto kKeySettle = std::chrono::seconds(1);
 
 // Rewind, stop, play and fast forward of the playback keypad, and Search.
 // The codes are shared with other keys (set-up, select, left and right):
-// those pause the judgement as well, until the next picture.
+// those pause the judgement as well.
 bool isPlaybackKey(uint8_t key)
 {
     switch (key) {
@@ -232,7 +232,7 @@ void CNetwork::onConnected()
     m_stalled = false;
 }
 
-// A picture went to the view: one clock read.
+// A picture went into the view's queue: one clock read.
 void CNetwork::notePicture()
 {
     const Clock::time_point now = Clock::now();
@@ -265,13 +265,27 @@ void CNetwork::notePicture()
 // connection alive, not the pictures.
 void CNetwork::watchPictures(Clock::time_point now)
 {
-    if (m_stalled || m_dwState.load() != NET_STREAMING || m_playbackKeyAt.load() != 0)
+    if (m_stalled || m_dwState.load() != NET_STREAMING || keyPauseHolds(now))
         return;
     if (now - m_lastPicture <= stallLimit())
         return;
     vlog("pictures stopped\r\n");
     m_stalled = true;
     setNetStatus(NET_WAIT_DATA);
+}
+
+// A playback key's pause ends with the next pictures or after its time; the
+// pictures are then judged from the last one, as before the key.
+bool CNetwork::keyPauseHolds(Clock::time_point now)
+{
+    Clock::rep key = m_playbackKeyAt.load();
+    if (key == 0)
+        return false;
+    if (now.time_since_epoch() - Clock::duration(key) < playbackKeyPause)
+        return true;
+    // A newer key keeps its own pause.
+    m_playbackKeyAt.compare_exchange_strong(key, 0);
+    return false;
 }
 
 CNetwork::Clock::duration CNetwork::stallLimit() const

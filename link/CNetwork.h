@@ -56,7 +56,7 @@ public:
 
     // Key command (GUI thread): false when not connected. A playback key
     // may stop the pictures on purpose: they are not judged until they
-    // come again.
+    // come again or playbackKeyPause has passed.
     bool SendKeyCommand(uint8_t key);
     // Pointer event; nothing in the client sends it.
     bool sendMouseEvent(float x, float y, uint8_t button);
@@ -94,6 +94,8 @@ public:
     // (state 15 until they come again); tests shorten them.
     std::chrono::milliseconds stallMin{5000};
     std::chrono::milliseconds stallMax{9000};
+    // Longest pause of that judgement after a playback key.
+    std::chrono::milliseconds playbackKeyPause{5000};
 
     // Last values the device reported.
     bool isSearchMode() const { return m_IsCurrentMode_Search.load(); }
@@ -128,6 +130,7 @@ private:
     void onConnected();
     void notePicture();
     void watchPictures(Clock::time_point now);
+    bool keyPauseHolds(Clock::time_point now);
     Clock::duration stallLimit() const;
     Clock::time_point m_lastPicture{};
     Clock::time_point m_gapWindowStart{};
@@ -136,7 +139,7 @@ private:
     bool m_havePicture = false;  // of this connection
     bool m_stalled = false;
     // When the last playback key was sent (steady clock ticks; 0: none
-    // since pictures came again). Set on the GUI thread.
+    // whose pause still holds). Set on the GUI thread.
     std::atomic<Clock::rep> m_playbackKeyAt{0};
 
     // Scanner (worker thread only).

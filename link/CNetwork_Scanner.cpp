@@ -311,7 +311,6 @@ void CNetwork::deliverVideoFrame()
         if (onFrame)
             onFrame(m_pBufVideo.get(), len);
         decodeIntoQueue(len);
-        notePicture();
     }
     m_vsample.m_dwBytesUsed = 0;
     m_dwLenVideo = 0;
@@ -336,6 +335,8 @@ void CNetwork::decodeIntoQueue(uint32_t len)
         return;
     }
     videoQ->putWriteBuffer(slot);
+    // Only a picture that can be shown keeps the stream alive.
+    notePicture();
 }
 
 // Decodes the frame straight into slot and fills its head; false when there

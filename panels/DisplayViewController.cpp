@@ -1,5 +1,7 @@
 #include "panels/DisplayViewController.h"
 
+#include <QSignalBlocker>
+
 #include "panels/IDisplayTarget.h"
 #include "ui_DisplayView.h"
 
@@ -20,8 +22,9 @@ DisplayViewController::DisplayViewController(QWidget* parent)
     connect(ui->fps, &QAbstractButton::clicked, this, &DisplayViewController::buttonDownFPS);
     connect(ui->btnShow, &QAbstractButton::clicked, this, &DisplayViewController::buttonDownShow);
     connect(ui->btnHide, &QAbstractButton::clicked, this, &DisplayViewController::buttonDownHide);
-    // Only a click sends; setting the box from code does not.
-    connect(ui->iframe, &QAbstractButton::clicked, this, &DisplayViewController::CheckIframeOnly);
+    // Every change the user makes sends, by mouse, key or assistive tool
+    // (which toggles without a click); the panel's own settings do not.
+    connect(ui->iframe, &QAbstractButton::toggled, this, &DisplayViewController::CheckIframeOnly);
 }
 
 DisplayViewController::~DisplayViewController() = default;
@@ -36,6 +39,7 @@ void DisplayViewController::awakeFromNib()
     ui->time->setText("TIME / MODE\nCH TITLE");
     ui->event->setText("REC / VL\nMD / SS");
     ui->fps->setText("FPS /\n RESOLUTION");
+    const QSignalBlocker quiet(ui->iframe);
     ui->iframe->setChecked(false);
 }
 

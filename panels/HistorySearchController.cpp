@@ -64,8 +64,9 @@ HistorySearchController::HistorySearchController(QWidget* parent)
     ui->tableEventView->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     ui->tableEventView->verticalHeader()->hide();
     connect(ui->btnHistory, &QPushButton::clicked, this, &HistorySearchController::btnDownRequestHistory);
-    connect(ui->checkWholeEvent, &QCheckBox::clicked, this, &HistorySearchController::btnCheckWholeEvent);
-    connect(ui->checkWholeCh, &QCheckBox::clicked, this, &HistorySearchController::btnCheckWholeCh);
+    // Toggled, not clicked: an assistive tool changes a box without a click.
+    connect(ui->checkWholeEvent, &QCheckBox::toggled, this, &HistorySearchController::btnCheckWholeEvent);
+    connect(ui->checkWholeCh, &QCheckBox::toggled, this, &HistorySearchController::btnCheckWholeCh);
     connect(ui->btnPlay, &QPushButton::clicked, this, &HistorySearchController::btnDownPlay);
     connect(ui->btnCancel, &QPushButton::clicked, this, &HistorySearchController::btnDownCancel);
     connect(ui->tableEventView->selectionModel(), &QItemSelectionModel::selectionChanged, this,

@@ -113,6 +113,16 @@ Bytes flatPicture(uint8_t y, uint8_t cb, uint8_t cr, int slices, uint16_t stamp)
     return pic;
 }
 
+Bytes garbledPicture(int slices)
+{
+    Bytes pic = {0x00, 0x00, 0x01, 0xF8, uint8_t(0x80 | 8 << 3), 0xFF, 0x12, 0x34};
+    for (int row = 0; row < slices; ++row) {
+        pic.insert(pic.end(), {0x00, 0x00, 0x01});
+        pic.insert(pic.end(), 256, 0xFF);
+    }
+    return pic;
+}
+
 Bgr flatColour(uint8_t y, uint8_t cb, uint8_t cr)
 {
     int u = cb - 128;

@@ -41,6 +41,10 @@ Bytes expectedLogin(const std::string& password, const std::string& webCode);
 // blocks: 640x224 (14 slices) or 640x272 (17), starting 00 00 01 F8.
 Bytes flatPicture(uint8_t y, uint8_t cb, uint8_t cr, int slices = 14, uint16_t stamp = 0x1234);
 
+// A picture of the same frame, header and slice count whose slices hold
+// garbage (a slice row past the picture): the decoder refuses it.
+Bytes garbledPicture(int slices = 14);
+
 // The BGR a flat picture decodes to.
 struct Bgr {
     int b, g, r;

@@ -106,6 +106,12 @@ void TestDevice::setColour(uint8_t y, uint8_t cb, uint8_t cr)
     config_.cr = cr;
 }
 
+void TestDevice::setGarbled(bool on)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    config_.garbled = on;
+}
+
 bool TestDevice::sendRaw(const Bytes& bytes)
 {
     return writeAll(bytes);
@@ -304,7 +310,7 @@ Bytes TestDevice::picture(const DeviceConfig& cfg)
     std::lock_guard<std::mutex> guard(lock_);
     ++status_.pictures;
     changed_.notify_all();
-    return flatPicture(cfg.y, cfg.cb, cfg.cr);
+    return cfg.garbled ? garbledPicture() : flatPicture(cfg.y, cfg.cb, cfg.cr);
 }
 
 void TestDevice::streamIfDue()

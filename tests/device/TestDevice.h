@@ -38,6 +38,7 @@ struct DeviceConfig {
     int fps = 10;
     uint8_t y = 81, cb = 90, cr = 240;  // red
     bool pointerInfo = true;            // code 15 right after the first picture
+    bool garbled = false;               // pictures whose slices do not decode
     // While logged in, pictures or not: a pointer-information message this
     // often (0: none), or such messages back to back as fast as the
     // connection takes them.
@@ -78,6 +79,8 @@ public:
     void setCommandInterval(milliseconds interval);
     void setCommandFlood(bool on);
     void setColour(uint8_t y, uint8_t cb, uint8_t cr);
+    // Pictures go on coming, as garbage the client cannot decode.
+    void setGarbled(bool on);
     // Bytes to the connected client, in one write.
     bool sendRaw(const Bytes& bytes);
     void disconnectClient();

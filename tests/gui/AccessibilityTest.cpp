@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QCheckBox>
 #include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
@@ -64,6 +65,15 @@ QString labelText(QWidget* panel, const char* name)
 
 class Accessibility : public guitest::AppWindowTest {
 protected:
+    // A recorder that sends no pictures, sound or echoes, and its site.
+    void addQuietRecorder(testrec::RecorderConfig& cfg)
+    {
+        cfg.streamVideo = false;
+        cfg.streamAudio = false;
+        cfg.echoIntervalMs = 0;
+        ASSERT_NO_FATAL_FAILURE(startRecorder(cfg));
+        addSite({.name = "Recorder", .port = rec->port(), .id = "admin", .password = "1234"});
+    }
     void TearDown() override
     {
         AppWindowTest::TearDown();
@@ -96,11 +106,7 @@ protected:
 TEST_F(Accessibility, RecorderWindowsAndSearchPanelsReadTheirTexts)
 {
     testrec::RecorderConfig cfg;
-    cfg.streamVideo = false;
-    cfg.streamAudio = false;
-    cfg.echoIntervalMs = 0;
-    ASSERT_NO_FATAL_FAILURE(startRecorder(cfg));
-    addSite({.name = "Recorder", .port = rec->port(), .id = "admin", .password = "1234"});
+    ASSERT_NO_FATAL_FAILURE(addQuietRecorder(cfg));
     expectTextsAreNames(ctrl->siteEditor()->view(), "site editor");
     window->btnConnect()->click();
     ASSERT_TRUE(rec->waitForCommand(6, 5s, 2).has_value());
@@ -161,6 +167,66 @@ TEST_F(Accessibility, KeypadPanelsReadTheLinkState)
     window->btnDisconnect()->click();
     ASSERT_TRUE(waitFor([&] { return ctrl->playbackKeysPanel()->netStateText() == "Disconnected"; }, 3s));
     EXPECT_EQ(nameOf(state), "Disconnected");
+}
+
+// The site editor's DDNS box and the event search's boxes act on their new
+// state when a screen reader toggles them, as from the keyboard: the whole
+// boxes free or lock the single ones, and the request and the stored site
+// follow what the boxes show.
+TEST_F(Accessibility, CheckBoxesActWhenAToolOrTheKeyboardTogglesThem)
+{
+    testrec::RecorderConfig cfg;
+    ASSERT_NO_FATAL_FAILURE(addQuietRecorder(cfg));
+    window->btnConnect()->click();
+    ASSERT_TRUE(rec->waitForCommand(6, 5s, 2).has_value());
+    ctrl->ShowSearchView();
+    pressSearch("btnEventSearch", [&](QWidget* p) {
+        auto box = [p](const char* n) { return p->findChild<QCheckBox*>(n); };
+        auto request = [&] {
+            auto* send = p->findChild<QPushButton*>("btnHistory");
+            send->click();
+            ASSERT_TRUE(waitFor([&] { return send->isEnabled(); }, 5s));
+        };
+        p->findChild<QDateEdit*>("datePickerTimeSel")->setDate(QDate(2024, 1, 15));
+        QCheckBox* wholeCh = box("checkWholeCh");
+        QCheckBox* wholeEvent = box("checkWholeEvent");
+        ASSERT_FALSE(box("checkCh1")->isEnabled() || box("checkVideo")->isEnabled());
+        guitest::toggleByTool(wholeCh);
+        EXPECT_TRUE(box("checkCh1")->isEnabled() && box("checkCH4")->isEnabled());
+        guitest::toggleByTool(box("checkCH2"));
+        guitest::pressSpace(box("checkCH3"));
+        guitest::pressSpace(wholeEvent);
+        EXPECT_TRUE(box("checkVideo")->isEnabled() && box("checkSensor")->isEnabled());
+        guitest::toggleByTool(box("checkVideo"));
+        guitest::pressSpace(box("checkSystem"));
+        request();
+        // And back: the single boxes are locked again and no longer read.
+        guitest::toggleByTool(wholeEvent);
+        EXPECT_FALSE(box("checkVideo")->isEnabled());
+        guitest::pressSpace(wholeCh);
+        EXPECT_FALSE(box("checkCh1")->isEnabled());
+        request();
+    });
+    std::vector<testrec::Bytes> sent;
+    for (const auto& c : rec->commands())
+        if (c.id == 32)
+            sent.push_back(c.payload);
+    const uint32_t day = testrec::civilToTime(2024, 1, 15);
+    EXPECT_EQ(sent,
+              (std::vector<testrec::Bytes>{guitest::historyRecord(day, 0x0009, 0x0003), guitest::historyRecord(day, 0xFFFF, 0xFFFF)}));
+
+    ctrl->ShowIpsetView();
+    IPSetViewController* editor = ctrl->siteEditor();
+    auto* ddns = editor->view()->findChild<QCheckBox*>("ddnsUse");
+    auto* name = editor->view()->findChild<QLineEdit*>("regName");
+    ASSERT_TRUE(ddns && name);
+    for (int i = 1; i <= 2; ++i) {
+        i == 1 ? guitest::toggleByTool(ddns) : guitest::pressSpace(ddns);
+        name->setText(QString("Site %1").arg(i));
+        editor->view()->findChild<QPushButton*>("addButton")->click();
+        ASSERT_EQ(ctrl->siteBook().count(), i + 1);
+        EXPECT_EQ(ctrl->siteBook().record(i)->bDDNSUSe(), i == 1 ? 1 : 0);
+    }
 }
 
 }  // namespace

@@ -4,8 +4,11 @@
 // main window with its controller as the application makes them.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QDateTime>
+#include <QDateTimeEdit>
 #include <QGroupBox>
 #include <QLayout>
 #include <QSettings>
@@ -21,6 +24,8 @@
 #include "app/TitleBar.h"
 #include "app/dvrList.h"
 #include "panels/ModalSearchWindow.h"
+#include "panels/SearchViewController.h"
+#include "panels/TimeSearchController.h"
 #include "recorder/TestRecorder.h"
 #include "recorder/Wire.h"
 
@@ -80,6 +85,32 @@ inline QDateTime pickerTime(uint32_t t)
 {
     testrec::Civil c = testrec::timeToCivil(t);
     return QDateTime(QDate(c.year, c.month, c.day), QTime(c.hour, c.minute, c.second), Qt::LocalTime);
+}
+
+// Starts playback at t as a user does: the playback panel's time search,
+// the picker set to t, Play. False when no recorded range arrived.
+inline bool playFromTimeSearch(AppController& ctrl, uint32_t t)
+{
+    bool ok = false;
+    ctrl.ShowSearchView();
+    QTimer::singleShot(0, &ctrl, [&ctrl, &ok, t] {
+        TimeSearchController* p = ctrl.timeSearchPanel();
+        if (p && QTest::qWaitFor([&] { return p->hasRange(); }, 10000)) {
+            p->findChild<QDateTimeEdit*>("datePicker")->setDateTime(pickerTime(t));
+            p->findChild<QAbstractButton*>("btnPlay")->click();
+            ok = true;
+        } else if (ModalSearchWindow* w = ctrl.searchWindow()) {
+            w->reject();
+        }
+    });
+    ctrl.playbackPanel()->findChild<QAbstractButton*>("btnTimeSearch")->click();
+    return ok;
+}
+
+// Presses a playback panel button by its object name.
+inline void pressPlayback(AppController& ctrl, const char* button)
+{
+    ctrl.playbackPanel()->findChild<QAbstractButton*>(button)->click();
 }
 
 // A site as the site editor stores it; unset fields keep their defaults.
@@ -149,5 +180,34 @@ protected:
     QStringList alerts;
     bool quitCalled = false;
 };
+
+// What a screen reader does to a check box: the Toggle action of its
+// accessible interface, which changes the box without a click.
+inline void toggleByTool(QAbstractButton* box)
+{
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(box);
+    ASSERT_TRUE(iface && iface->actionInterface());
+    ASSERT_TRUE(iface->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+    iface->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+}
+
+inline void pressSpace(QAbstractButton* box)
+{
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Space);
+}
+
+// One record of an event-log answer: a day with its channel and event masks.
+inline testrec::Bytes historyRecord(uint32_t day, uint16_t channels, uint16_t events)
+{
+    testrec::Bytes b;
+    testrec::appendLe32(b, day);
+    testrec::appendLe32(b, 0);
+    testrec::appendLe16(b, channels);
+    testrec::appendLe16(b, events);
+    testrec::appendLe16(b, 0);
+    testrec::appendLe16(b, 0x0100);
+    return b;
+}
 
 }  // namespace guitest

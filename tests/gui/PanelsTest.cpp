@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QPushButton>
@@ -253,10 +254,36 @@ TEST_F(Panels, DisplayPanel)
         titles << button(name)->text();
     EXPECT_EQ(titles.join("|"), "TIME / MODE\nCH TITLE|REC / VL\nMD / SS|FPS /\n RESOLUTION|Show All|Hide All");
     EXPECT_FALSE(button("I-Frame Only")->isChecked());
-    click("I-Frame Only");
-    click("I-Frame Only");
-    EXPECT_EQ(nextFrames(4), (Frames{dataRequest(0, 0xFFFF), dataRequest(1, 0xFFFF), dataRequest(0, 0xFFFF),
-                                     dataRequest(1, 0)}));
+}
+
+// The key-frames box asks for what it shows however it changes: an
+// assistive tool's Toggle, the space key or a click, each once. Showing the
+// panel again sets nothing, and nothing more follows the last change.
+TEST_F(Panels, KeyFramesBoxAsksForWhatItShowsHoweverItIsToggled)
+{
+    showPanel("_Display");
+    QAbstractButton* box = button("I-Frame Only");
+    const Frames on = {dataRequest(0, 0xFFFF), dataRequest(1, 0xFFFF)};
+    const Frames off = {dataRequest(0, 0xFFFF), dataRequest(1, 0)};
+    const std::pair<const char*, std::function<void()>> ways[] = {{"tool", [&] { guitest::toggleByTool(box); }},
+                                                                  {"space", [&] { guitest::pressSpace(box); }},
+                                                                  {"click", [&] { click("I-Frame Only"); }}};
+    for (const auto& [way, toggle] : ways) {
+        SCOPED_TRACE(way);
+        toggle();
+        EXPECT_TRUE(box->isChecked());
+        EXPECT_EQ(nextFrames(2), on);
+        toggle();
+        EXPECT_FALSE(box->isChecked());
+        EXPECT_EQ(nextFrames(2), off);
+    }
+    guitest::toggleByTool(box);
+    EXPECT_EQ(nextFrames(2), on);
+    showPanel("_Audio");
+    showPanel("_Display");
+    EXPECT_TRUE(box->isChecked());
+    ctrl->RequestLiveCh(3);
+    EXPECT_EQ(nextFrames(2), (Frames{dataRequest(0, 0x4), dataRequest(1, 0)}));
 }
 
 // ---------------------------------------------------------------------------

@@ -91,18 +91,6 @@ uint32_t wallTime(const QDateTime& d)
                        d.time().second());
 }
 
-Bytes historyRecord(uint32_t day, uint16_t channels, uint16_t events)
-{
-    Bytes b;
-    testrec::appendLe32(b, day);
-    testrec::appendLe32(b, 0);
-    testrec::appendLe16(b, channels);
-    testrec::appendLe16(b, events);
-    testrec::appendLe16(b, 0);
-    testrec::appendLe16(b, 0x0100);
-    return b;
-}
-
 QPushButton* dayButtonOf(CalendarSearchController* p, int day)
 {
     for (int c = 0; c < 7; ++c)
@@ -392,7 +380,7 @@ TEST_F(HistoryPanel, LoadFollowsChannelCountAndGroup)
         EXPECT_TRUE(ch(1)->isEnabled());
         click(search());
         ASSERT_EQ(target.history.size(), 1u);
-        EXPECT_EQ(target.history[0], historyRecord(kDay, 0x7FFF, 0xFFFF)) << channels;
+        EXPECT_EQ(target.history[0], guitest::historyRecord(kDay, 0x7FFF, 0xFFFF)) << channels;
     }
 }
 
@@ -401,7 +389,7 @@ TEST_F(HistoryPanel, RequestRecordFollowsTheBoxes)
     open(4, 8);
     click(search());
     ASSERT_EQ(target.history.size(), 1u);
-    EXPECT_EQ(target.history[0], historyRecord(kDay, 0xFFFF, 0xFFFF));
+    EXPECT_EQ(target.history[0], guitest::historyRecord(kDay, 0xFFFF, 0xFFFF));
     EXPECT_EQ(count(), "Waiting data..");
     EXPECT_FALSE(search()->isEnabled());
     page(pageOf(8, testrec::HistoryStatus::Busy, 0, 0));
@@ -414,7 +402,7 @@ TEST_F(HistoryPanel, RequestRecordFollowsTheBoxes)
     click(box("checkVideo"));
     click(box("checkSystem"));
     click(search());
-    EXPECT_EQ(target.history.back(), historyRecord(kDay, 0x000D, 0x63));
+    EXPECT_EQ(target.history.back(), guitest::historyRecord(kDay, 0x000D, 0x63));
     page(pageOf(8, testrec::HistoryStatus::Busy, 0, 0));
 
     // No kind chosen: nothing is sent.
@@ -433,7 +421,7 @@ TEST_F(HistoryPanel, OtherGroupsNeverReadTheMuseumBoxes)
     click(box("checkSystem"));
     click(search());
     ASSERT_EQ(target.history.size(), 1u);
-    EXPECT_EQ(target.history[0], historyRecord(kDay, 0xFFFF, 0x03));
+    EXPECT_EQ(target.history[0], guitest::historyRecord(kDay, 0xFFFF, 0x03));
 }
 
 TEST_F(HistoryPanel, PagesAppendUntilTheLastOne)
@@ -690,7 +678,7 @@ TEST_F(SearchWindows, EventLogMaskOfAnEightChannelRecorder)
         click(p->findChild<QPushButton*>("btnHistory"));
         ASSERT_TRUE(waitFor([&] { return p->findChild<QPushButton*>("btnHistory")->isEnabled(); }, 5s));
     });
-    EXPECT_EQ(payloads(32), std::vector<Bytes>{historyRecord(kDay, 0x00BD, 0xFFFF)});
+    EXPECT_EQ(payloads(32), std::vector<Bytes>{guitest::historyRecord(kDay, 0x00BD, 0xFFFF)});
 }
 
 TEST_F(SearchWindows, EventLogPagesThenPlayback)
@@ -711,7 +699,7 @@ TEST_F(SearchWindows, EventLogPagesThenPlayback)
         EXPECT_EQ(p->findChild<QDateTimeEdit*>("datePickerSearch")->dateTime(), pickerTime(kDay + 5 * 600));
         click(p->findChild<QPushButton*>("btnPlay"));
     });
-    EXPECT_EQ(payloads(32), std::vector<Bytes>{historyRecord(kDay, 0xFFFF, 0xFFFF)});
+    EXPECT_EQ(payloads(32), std::vector<Bytes>{guitest::historyRecord(kDay, 0xFFFF, 0xFFFF)});
     EXPECT_EQ(seekTime(), kDay + 5 * 600);
     // A page after the window closed finds no panel.
     rec->sendCommand(33, testrec::historyPage(7, 61, 6, testrec::HistoryStatus::End, kDay, 0, 3));
@@ -735,7 +723,7 @@ TEST_F(SearchWindows, EventLogRequestIsEightBytesUpToVersionFiveAndBusyIsShown)
         EXPECT_TRUE(waitFor([&] { return label->text() == "Get History fail.Please retry.."; }, 5s));
         click(p->findChild<QPushButton*>("btnCancel"));
     });
-    const Bytes full = historyRecord(kDay, 0xFFFF, 0xFFFF);
+    const Bytes full = guitest::historyRecord(kDay, 0xFFFF, 0xFFFF);
     EXPECT_EQ(payloads(32), std::vector<Bytes>{Bytes(full.begin(), full.begin() + 8)});
     EXPECT_EQ(rec->commandCount(29), 0u);
 }

@@ -206,6 +206,41 @@ TEST_F(SecondDevice, PicturesThatStopWhileCommandsFlowAreShownAsWaiting)
     EXPECT_EQ(dev->status().connections, 1);
 }
 
+// A playback key may stop the pictures for a while, not for good: pictures
+// that go on after the keys never show as waiting, pictures that stop right
+// after Play do once the key's pause is over.
+TEST_F(SecondDevice, PicturesStoppedAfterAPlaybackKeyShowAsWaitingAfterItsPause)
+{
+    ctrl->prepareLink = [](CoNetwork& link) {
+        if (auto* device = dynamic_cast<CNetwork*>(&link)) {
+            device->stallMin = 500ms;
+            device->stallMax = 1000ms;
+            device->playbackKeyPause = 1000ms;
+        }
+    };
+    MyOpenGLView* view = window->mainGLView();
+    auto waiting = [&] { return !view->isStreaming() || ctrl->statusText() != "Connected"; };
+    dev->setCommandInterval(200ms);
+    connectDevice();
+    ASSERT_TRUE(waitFor([&] { return !waiting(); }, 5s));
+
+    for (const char* name : {"Play", "Fast Forward", "Stop", "Rewind"}) {
+        key(name)->click();
+        EXPECT_FALSE(waitFor(waiting, 1200ms)) << name;
+    }
+    EXPECT_FALSE(waitFor(waiting, 1500ms));
+
+    key("Play")->click();
+    dev->setStreaming(false);
+    ASSERT_TRUE(waitFor([&] { return !view->isStreaming(); }, 10s));
+    EXPECT_EQ(view->currentNetStatus(), 13);  // waiting for data
+    EXPECT_TRUE(waitFor([&] { return ctrl->playbackKeysPanel()->netStateText() == "Waiting for data"; }, 2s));
+    EXPECT_EQ(keys(), (std::vector<int>{19, 17, 14, 16, 19}));
+    dev->setStreaming(true);
+    EXPECT_TRUE(waitFor([&] { return !waiting(); }, 5s));
+    EXPECT_EQ(dev->status().connections, 1);
+}
+
 // A device that sends pointer information back to back: the window takes
 // the newest values a few times a second, not a queued call per message.
 TEST_F(SecondDevice, ACommandFloodCostsTheWindowFewCalls)

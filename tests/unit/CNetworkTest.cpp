@@ -3,15 +3,19 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <atomic>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "LinkTestUtil.h"
+#include "QueueDrainer.h"
 #include "device/DeviceWire.h"
 #include "device/TestDevice.h"
 #include "link/CNetwork.h"
 #include "link/md5.h"
+#include "output/RingBuffer.h"
 #include "platform/Log.h"
 #include "recorder/BacklogFiller.h"
 
@@ -461,6 +465,112 @@ TEST_F(DeviceSession, FailedConnectsAndStopLatency)
         EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
         net.reset();
     }
+}
+
+// ---------------------------------------------------------------------------
+// Pictures judged as the view gets them
+
+// A device that sends a command message every 100 ms, pictures or not, to a
+// link whose pictures are taken from its queue as the view takes them.
+class DevicePictures : public DeviceSession {
+protected:
+    void TearDown() override
+    {
+        if (net)
+            net->StopThread();
+        drainer.stop();
+        DeviceSession::TearDown();
+    }
+    void streaming()
+    {
+        testdev::DeviceConfig cfg;
+        cfg.commandIntervalMs = 100;
+        startDevice(cfg);
+        drainer.start(queue);
+        connect("1234", -1, [this](CNetwork& n) {
+            n.setQpointerV(&queue);
+            n.SetDecoder(SITE_MODEL_MJPEG);
+            n.stallMin = 300ms;
+            n.stallMax = 600ms;
+            n.playbackKeyPause = keyPause;
+        });
+        ASSERT_TRUE(reports.waitStatus(NET_STREAMING, 5s));
+    }
+    // The states reported since the first picture.
+    std::vector<int> sinceStreaming()
+    {
+        std::vector<int> all = reports.statusList();
+        return std::vector<int>(std::find(all.begin(), all.end(), int(NET_STREAMING)), all.end());
+    }
+    bool reportedSince(const std::vector<int>& want, std::chrono::milliseconds within = 5s)
+    {
+        return waitFor([&] { return sinceStreaming() == want; }, within);
+    }
+
+    std::chrono::milliseconds keyPause{1500};
+    RingBuffer queue;
+    linktest::QueueDrainer drainer;
+};
+
+// Pictures that stop right after a playback key may stop on purpose, but
+// only for the key's pause: after it they are judged from the last one.
+TEST_F(DevicePictures, PicturesStoppedAfterAPlaybackKeyAreAStallOnceItsPauseIsOver)
+{
+    ASSERT_NO_FATAL_FAILURE(streaming());
+    for (uint8_t key : {uint8_t(19), uint8_t(16)}) {  // Play, Rewind
+        SCOPED_TRACE(int(key));
+        const std::vector<int> before = sinceStreaming();
+        const auto sent = std::chrono::steady_clock::now();
+        ASSERT_TRUE(net->SendKeyCommand(key));
+        dev->setStreaming(false);
+        // Past the stall limit, still inside the pause.
+        std::this_thread::sleep_until(sent + keyPause * 2 / 3);
+        EXPECT_EQ(sinceStreaming(), before);
+        std::vector<int> waiting = before;
+        waiting.push_back(NET_WAIT_DATA);
+        ASSERT_TRUE(reportedSince(waiting));
+        EXPECT_GE(std::chrono::steady_clock::now() - sent, keyPause);
+        dev->setStreaming(true);
+        waiting.push_back(NET_STREAMING);
+        ASSERT_TRUE(reportedSince(waiting));
+    }
+    EXPECT_EQ(dev->status().connections, 1);
+}
+
+// A device that goes on sending pictures after a key is never waiting,
+// also when the key's pause runs out between two of them; stopped later,
+// the pictures are judged again.
+TEST_F(DevicePictures, PicturesGoingOnAfterPlaybackKeysAreNeverAStall)
+{
+    keyPause = 400ms;
+    ASSERT_NO_FATAL_FAILURE(streaming());
+    const auto end = std::chrono::steady_clock::now() + 2500ms;
+    for (uint8_t key = 14; std::chrono::steady_clock::now() < end; key = key == 14 ? 17 : 14) {
+        ASSERT_TRUE(net->SendKeyCommand(key));
+        // The pause runs out between two keys, or a key renews it.
+        std::this_thread::sleep_for(key == 14 ? keyPause * 3 / 2 : keyPause * 3 / 4);
+    }
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(sinceStreaming(), std::vector<int>{NET_STREAMING});
+    dev->setStreaming(false);
+    EXPECT_TRUE(reportedSince({NET_STREAMING, NET_WAIT_DATA}));
+}
+
+// Frames that arrive but do not decode are no pictures: the stream shows as
+// waiting until pictures that decode come again.
+TEST_F(DevicePictures, FramesThatDoNotDecodeAreAStall)
+{
+    ASSERT_NO_FATAL_FAILURE(streaming());
+    const uint64_t shown = queue.committedCount();
+    dev->setGarbled(true);
+    ASSERT_TRUE(reportedSince({NET_STREAMING, NET_WAIT_DATA}));
+    const size_t cut = frameCount();
+    ASSERT_TRUE(waitFor([&] { return frameCount() > cut + 2; }, 3s));  // frames still come
+    EXPECT_EQ(sinceStreaming(), (std::vector<int>{NET_STREAMING, NET_WAIT_DATA}));
+    dev->setGarbled(false);
+    EXPECT_TRUE(reportedSince({NET_STREAMING, NET_WAIT_DATA, NET_STREAMING}));
+    EXPECT_GT(queue.committedCount(), shown);
+    EXPECT_TRUE(net->IsConnectDVR());
 }
 
 }  // namespace

@@ -4,12 +4,15 @@
 // and a playback key stops them on purpose.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <thread>
 
 #include "LinkTestUtil.h"
+#include "QueueDrainer.h"
 #include "device/TestDevice.h"
 #include "link/CNetwork.h"
+#include "output/RingBuffer.h"
 
 using namespace std::chrono_literals;
 using linktest::waitFor;
@@ -22,17 +25,22 @@ protected:
     {
         if (net)
             net->StopThread();
+        drainer.stop();
         net.reset();
         if (dev)
             dev->stop();
     }
-    // A device that sends a command message every 100 ms, pictures or not.
+    // A device that sends a command message every 100 ms, pictures or not;
+    // its pictures are taken from the queue as the view takes them.
     void streaming(testdev::DeviceConfig cfg = {})
     {
         cfg.commandIntervalMs = 100;
         dev = std::make_unique<testdev::TestDevice>(cfg);
         ASSERT_TRUE(dev->start(0));
+        drainer.start(queue);
         net = std::make_unique<CNetwork>();
+        net->setQpointerV(&queue);
+        net->SetDecoder(SITE_MODEL_MJPEG);
         net->setViewPointer(&reports);
         net->setAppController(&reports);
         net->stallMin = stallMin;
@@ -57,6 +65,8 @@ protected:
     std::chrono::milliseconds stallMax{800};
     linktest::LogCapture log;
     linktest::Reports reports;
+    RingBuffer queue;
+    linktest::QueueDrainer drainer;
     std::unique_ptr<testdev::TestDevice> dev;
     std::unique_ptr<CNetwork> net;
 };
