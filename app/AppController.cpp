@@ -214,6 +214,7 @@ void AppController::OnButtonDvrConnect()
         return;
     SetButtonStatus(1);
     std::shared_ptr<dvrList> site = m_book.record(row);
+    learnLoginPatience(site);
     if (m_link) {
         m_view->SetNetPointer(nullptr);
         vlog("NETWORK RELEASE");
@@ -225,6 +226,9 @@ void AppController::OnButtonDvrConnect()
     }
     // Replaced only now that the old link has stopped.
     m_dvrInfo = site;
+    // The watchdog counts its rounds from this connection's start.
+    EchoCheckCount = 0;
+    EchoCheckCount_NonConnect = 0;
     if (!m_timerEchoCheck.isActive())
         m_timerEchoCheck.start();
 
@@ -259,6 +263,10 @@ void AppController::OnButtonDvrConnect()
                      ddnsIp.constData(), site->ddnsPort(), id.constData(), site->modelNum());
     if (prepareLink)
         prepareLink(*link);
+    if (auto* nx = dynamic_cast<NxNet*>(link.get()); nx && m_loginPatience > 1) {
+        nx->loginLimit *= m_loginPatience;
+        vlog("login deadline %lld ms", static_cast<long long>(nx->loginLimit.count()));
+    }
     // The status line tells the connection's progress from the click on.
     if (site->bDDNSUSe())
         m_progress = Progress{ddnsIp.toStdString(), "DDNS", site->ddnsPort()};
@@ -268,6 +276,18 @@ void AppController::OnButtonDvrConnect()
     DisplayConnectStr("", 0, "", CONNECT_STR_PROGRESS);
     m_link->CreateThread();
     deviceLinkStarted();
+}
+
+// From the link being replaced: how long the next login may take. A new
+// site, a link that logged in and a Connect after Disconnect start again
+// from the link's own deadline.
+void AppController::learnLoginPatience(const std::shared_ptr<dvrList>& site)
+{
+    NxNet* old = recorderLink();
+    if (site != m_dvrInfo || !old || old->loggedIn())
+        m_loginPatience = 1;
+    else if (old && old->loginDeadlineMissed())
+        m_loginPatience = std::min(2 * m_loginPatience, kLoginPatienceMax);
 }
 
 void AppController::OnButtonDvrDisconnect()
@@ -377,6 +397,8 @@ void AppController::EndApplication()
     m_waveout->StopThread();
     m_waveout.reset();
     SyncDVRINfo();
+    // Summaries of repeated lines still owed are not lost with the process.
+    vlogFlush();
     if (quitApplication)
         quitApplication();
 }
@@ -398,9 +420,20 @@ void AppController::reloadTable()
         t->selectRow(keep);
 }
 
+// A failed write leaves the change in the book and on screen; the next
+// write, or the one at the end, stores it.
+void AppController::bookWritten(bool ok)
+{
+    if (ok || m_book.writeError().isEmpty() || !showAlert)
+        return;
+    showAlert(QStringLiteral("Site book not saved"),
+              QStringLiteral("%1 could not be written: %2").arg(m_book.fileName(), m_book.writeError()));
+}
+
 void AppController::ReadInfo()
 {
     m_book.ReadInfo();
+    bookWritten(m_book.writeError().isEmpty());
     reloadTable();
     if (m_book.count() > 3)
         m_window->tableView()->scrollToItem(m_window->tableView()->item(3, 0));
@@ -408,8 +441,9 @@ void AppController::ReadInfo()
 
 void AppController::AddDVR(std::shared_ptr<dvrList> record)
 {
-    m_book.AddDVR(std::move(record));
+    const bool ok = m_book.AddDVR(std::move(record));
     reloadTable();
+    bookWritten(ok);
 }
 
 void AppController::UpdateDVR(const dvrList& record)
@@ -417,8 +451,9 @@ void AppController::UpdateDVR(const dvrList& record)
     int row = selectedRow();
     if (row < 0)
         return;
-    m_book.UpdateDVR(row, record);
+    const bool ok = m_book.UpdateDVR(row, record);
     reloadTable();
+    bookWritten(ok);
 }
 
 void AppController::DeleteDVR()
@@ -432,11 +467,12 @@ void AppController::DeleteDVR()
     t->clearSelection();
     if (next >= 0)
         t->selectRow(next);
+    bookWritten(m_book.writeError().isEmpty());
 }
 
 void AppController::SyncDVRINfo()
 {
-    m_book.SyncDVRINfo();
+    bookWritten(m_book.SyncDVRINfo());
 }
 
 void AppController::SetModelGroup(uint32_t group)

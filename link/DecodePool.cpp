@@ -77,6 +77,8 @@ DecodePool::Job* DecodePool::makeJob(const tagNxPacket& pk)
     job->pk.raw_ptr = nullptr;
     job->queue = nullptr;
     job->slot = nullptr;
+    job->hidden = false;
+    job->stream = 0;
     job->next = nullptr;
     return job;
 }

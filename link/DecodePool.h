@@ -34,6 +34,9 @@ public:
         std::vector<uint8_t> data;
         RingBuffer* queue = nullptr;
         tag_FrameV_Orgin* slot = nullptr;  // taken ahead, or when the decode starts
+        // Decoded only for the pictures after it: its picture is not shown.
+        bool hidden = false;
+        int stream = 0;  // what the link streamed when it was handed over
         size_t bytes = 0;
         Job* next = nullptr;
     };

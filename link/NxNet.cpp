@@ -105,6 +105,11 @@ void NxNet::resetForTest()
         std::lock_guard<std::recursive_mutex> lock(m_reqLock);
         _searchInfo = NetSearchInfo{};
         currentDisplayCh = 0;
+        m_flow = Flow::Forward;
+        m_keyOnlyLive = false;
+        forgetPositions();
+        for (Pos& p : m_framePos)
+            p = Pos{};
     }
     set_siteInfo(tagTSiteInfo{});
     g_requestAudioCh = 0;
@@ -118,11 +123,18 @@ void NxNet::resetForTest()
     m_gotConnectAnswer = false;
     m_loginPending = false;
     m_loggedIn = false;
+    m_loggedInFlag = false;
+    m_loginMissed = false;
+    m_holding = false;
+    m_videoLoss = 0;
     m_stalled = false;
     m_unasked = 0;
+    for (auto& r : m_roundTrips)
+        r = 0;
     {
         std::lock_guard<std::mutex> lock(m_askedLock);
         m_asked.clear();
+        m_askedLive = 0;
     }
     bIsFirstVideoData = false;
     _pk = tagNxPacket{};

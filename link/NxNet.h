@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -44,6 +45,8 @@ struct NetSearchInfo {
     // Pacing of a playback frame: 1 release, 0 not yet, -1 throw away.
     // nowMs is the pacing clock in ms (time of day modulo 100,000 s).
     int canPop(int ch, float rate, uint32_t frameTime, bool slow, uint32_t nowMs);
+    // A new stream: its first frame starts a stream second at once.
+    void startAfresh();
 };
 
 // Builds a V1 or V2 command frame into out (capacity cap); returns its
@@ -91,20 +94,33 @@ public:
 
     // Liveness, on the wall clock; new bytes extend none of them, and tests
     // shorten them. A recorder sends echoes while connected: no byte at all
-    // for silenceLimit is a lost connection.
+    // for three times its longest echo interval, and never less than
+    // silenceLimit, is a lost connection; until two echoes have shown the
+    // rhythm, silenceFirst.
     std::chrono::milliseconds silenceLimit{20000};
+    std::chrono::milliseconds silenceFirst{65000};
     // From the connect until the recorder has answered the login.
     std::chrono::milliseconds loginLimit{10000};
     // Pictures that stop for three times the longest recent gap between
-    // them, kept within these bounds, are a stalled stream; paused playback
-    // and frame steps are not judged.
+    // them, kept within these bounds, are a stalled stream; paused playback,
+    // frame steps and channels that send nothing by design are not judged.
     std::chrono::milliseconds stallMin{5000};
     std::chrono::milliseconds stallMax{9000};
+    // Upper bound while only key frames come (key-frames-only live, fast and
+    // reverse playback), which follows the recorder's key-frame interval.
+    std::chrono::milliseconds keyOnlyStallMax{30000};
+    // The login deadline passed unanswered; a later try may allow longer.
+    bool loginDeadlineMissed() const { return m_loginMissed.load(); }
+    bool loggedIn() const { return m_loggedInFlag.load(); }
+    // Round trip seen on this connection (login, and request to first frame).
+    std::chrono::milliseconds roundTrip() const;
     // Answers dropped because no request of theirs was outstanding.
     int unaskedAnswers() const { return m_unasked.load(); }
     bool ExitLive();
     bool PlaySpeed(int32_t speed);
-    int GetEchoCount() const override { return m_echoCount.load(); }
+    // A frame held for a step keeps the recorder's echoes unread behind it:
+    // the recorder counts as heard while the link holds it on purpose.
+    int GetEchoCount() const override { return m_holding.load() ? std::max(m_echoCount.load(), 1) : m_echoCount.load(); }
     void SetEchoCount(int v) override { m_echoCount = v; }
 
     TDvrInfo _dvrInfo() const;
@@ -186,9 +202,9 @@ private:
     bool isSkipFrame();
     void deliverAudio();
     void unscramble(uint8_t* data, int len);
-    bool waitForPacing(int ch);
+    bool waitForPacing(int ch, uint32_t cut);
     tag_FrameV_Orgin* waitForVideoSlot();
-    void dispatchVideo(int ch, bool search);
+    void dispatchVideo(int ch, int stream, bool search, bool hidden = false);
     DecodePool::Job* waitForJob();
     void fallBehind(int ch);
     void decodeJob(DecodePool::Job& job);
@@ -208,20 +224,69 @@ private:
     using Clock = std::chrono::steady_clock;
     void onConnected();
     void watchLiveness();
-    void notePicture(bool held = false);
+    void watchPictures(Clock::time_point now);
+    void onPictureShown(Clock::time_point at);
+    // A wanted frame is on its way to the screen: held by the pacing,
+    // waiting for room, or decoded ahead of a step's picture.
+    void noteHeld();
+    // Decoding thread: a picture went to the view; stream tells what the
+    // link streamed when its frame came.
+    void noteShown(int ch, bool key, int stream);
+    Clock::duration silenceAllowed() const;
     Clock::duration stallLimit() const;
+    Clock::duration firstPictureLimit() const;
     bool stallJudged() const;
+    bool keyFramesOnly() const;
+    // Channels a picture is expected from: wanted, there, not covert and
+    // not in video loss.
+    uint16_t expectedChannels() const;
+    void noteRoundTrip(Clock::duration d);
+    void noteEcho();
+    void noteFirstFrameOfRequest();
     // GUI thread: what is streamed changes; the pictures' clock restarts.
-    void streamChanged() { m_streamChanged = true; }
+    void streamChanged();
     Clock::time_point m_lastByte{};
     Clock::time_point m_connectedAt{};
-    Clock::time_point m_lastPicture{};
+    Clock::time_point m_lastPicture{};   // last picture shown or held
+    Clock::time_point m_lastShown{};     // last picture shown
     Clock::time_point m_gapWindowStart{};
     Clock::duration m_longestGap{};
     Clock::duration m_previousGap{};
-    Clock::time_point m_lastEchoReply{};
     bool m_stalled = false;
-    std::atomic<bool> m_streamChanged{false};
+    bool m_awaitFirst = true;       // no picture since the stream changed
+    bool m_nothingExpected = false;
+    std::atomic<int64_t> m_shownAt{0};  // decoding threads: steady clock ticks
+    std::atomic<int64_t> m_freshAt{0};  // the same for pictures of the current stream
+    int64_t m_changeTicks = 0;          // worker: when the stream last changed
+    int64_t m_shownSeen = 0;
+    std::atomic<int64_t> m_keyShownAt[16] = {};  // decoding threads
+    int64_t m_keySeen[16] = {};
+    int64_t m_keyPrev[16] = {};
+    int m_keysSince[16] = {};  // key pictures since the stream changed, up to 2
+    std::atomic<int> m_streamSeq{0};    // GUI: one more per change
+    std::atomic<int64_t> m_streamAt{0}; // GUI: when it changed
+    int m_streamSeen = 0;
+    int m_streamSampled = 0;            // round trip taken for this change
+    bool m_keyOnlyLive = false;         // under m_reqLock
+    // Echo rhythm and replies.
+    int m_echoesSeen = 0;
+    Clock::time_point m_lastEchoAt{};
+    Clock::duration m_longestEchoGap{};
+    static constexpr int kEchoBurst = 20;
+    double m_echoTokens = 0;
+    Clock::time_point m_echoTokensAt{};
+    bool echoReplyAllowed();
+    Clock::duration m_heldTotal{};   // time spent holding frames
+    Clock::duration m_heldAtEcho{};
+    std::atomic<uint16_t> m_videoLoss{0};
+    // Round trips, newest last; the longest counts.
+    static constexpr int kRoundTrips = 4;
+    std::atomic<int64_t> m_roundTrips[kRoundTrips] = {};
+    int m_roundTripNext = 0;
+    Clock::time_point m_loginSentAt{};
+    std::atomic<bool> m_loginMissed{false};
+    std::atomic<bool> m_loggedInFlag{false};
+    std::atomic<bool> m_holding{false};
 
     // Answers taken only while their request is outstanding.
     bool m_gotConnectAnswer = false;  // worker
@@ -231,11 +296,16 @@ private:
         int cmd;   // 13 enter search, 15 recording information
         int kind;  // of 15: 1 day, 2 month, 3 range
         Clock::time_point at;
+        // Pushed out by newer requests: its answer is still awaited, so
+        // that it does not take a newer request's place, but dropped.
+        bool given_up = false;
     };
     static constexpr size_t kAskedMax = 64;
+    static constexpr size_t kGivenUpMax = 1024;
     static constexpr auto kAskedFor = std::chrono::seconds(60);
     std::mutex m_askedLock;
     std::deque<Asked> m_asked;
+    size_t m_askedLive = 0;
     void noteAsked(int cmd, int kind);
     // Takes the oldest outstanding request the answer cmd can answer.
     bool takeAsked(int cmd);
@@ -289,6 +359,60 @@ private:
     NetSearchInfo _searchInfo;
     int _request_id = 0;
     int8_t currentDisplayCh = 0;
+    // Playback position and frame steps (NxNet_Steps.cpp), under m_reqLock.
+    // A picture's position is its stream second and its place among the
+    // channel's frames of that second.
+    enum class Flow { Paused, Forward, Reverse };
+    struct Pos {
+        uint32_t time = 0;
+        int ord = -1;  // -1: none yet
+    };
+    struct StepTarget {
+        bool active = false;
+        bool inclusive = false;  // show the frame at the target, not after it
+        // The target is the last frame of the second `at.time`, whose frames
+        // are not counted yet: they are counted first, then sought again.
+        bool countFirst = false;
+        Pos at;
+    };
+    enum class StepFrame { Show, Hide, Drop };
+    struct SecondCount {
+        uint32_t time = 0;
+        int frames = 0;
+    };
+    Flow m_flow = Flow::Forward;
+    // The recorder sends every frame (normal and slow speeds), so the
+    // frames of a second can be counted.
+    bool m_everyFrame = true;
+    Pos m_framePos[16];    // worker: the frame being delivered
+    Pos m_shownPos[16];    // the last frame released to be shown
+    SecondCount m_seconds[16][4];
+    StepTarget m_stepTarget[16];
+    struct SeekStart {
+        bool active = false;
+        bool anyKey = false;
+        uint32_t second = 0;
+        std::chrono::steady_clock::time_point until{};
+    };
+    SeekStart m_seekStart[16];
+    bool awaitingSeekStart(int ch);
+    void expectSeekStart(uint32_t second);
+    // One more each time the stream is cut: a frame held across a cut is
+    // from the old stream.
+    std::atomic<uint32_t> m_streamCuts{0};
+    void countFrame(int ch, uint32_t time);
+    StepFrame stepFrame(int ch);
+    void seekAgainCounted();
+    void noteReleased(int ch);
+    int framesInSecond(int ch, uint32_t time) const;
+    // Moves the recorder to a step's picture: forward at normal speed from
+    // the second it lies in, the frames before it decoded but not shown.
+    void seekForStep(bool back);
+    void seekTo(uint32_t second);
+    // Frames up to each channel's shown picture are decoded, not shown.
+    void continueAfterShown();
+    void clearStepTargets();
+    void forgetPositions();
     std::atomic<int> m_echoCount{0};
     std::atomic<int> m_echoTotal{0};
     mutable std::mutex m_dvrLock;  // guards _dvr copies for the GUI thread

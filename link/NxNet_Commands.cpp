@@ -42,10 +42,6 @@ bool isNoPayloadCommand(int cmd)
     }
 }
 
-// A recorder sends echoes about once a second; faster ones are counted but
-// not each answered.
-constexpr auto kEchoReplyGap = std::chrono::milliseconds(100);
-
 // A frame must fit the send queue and the caller's buffer.
 bool fitsSendQ(size_t total, size_t cap)
 {
@@ -574,6 +570,7 @@ void NxNet::onConnectAnswer(const uint8_t* p, int len)
         m_pView->SetChTitle(info.chTitle);
     }
     m_loginPending = true;
+    m_loginSentAt = Clock::now();
     SendCmdToServer(3, 0, 0);
 }
 
@@ -581,6 +578,8 @@ void NxNet::onLoginAccepted(const uint8_t* p, int len)
 {
     m_loginPending = false;
     m_loggedIn = true;
+    m_loggedInFlag = true;
+    noteRoundTrip(Clock::now() - m_loginSentAt);
     setNetStatus(NET_LOGIN_OK);
     int ver = _dvr.nw_ver;
     tagTSiteInfo site = _siteInfo();
@@ -615,14 +614,14 @@ void NxNet::onEcho(const uint8_t* p, int len)
 {
     if (_dvr.nw_ver > 6 && len >= 2)
         _netInfo.vl = le16(p);
+    m_videoLoss = uint16_t(_netInfo.vl);
     if (m_pView)
         m_pView->SetVideoLoss(uint16_t(_netInfo.vl));
-    // Every echo counts; a flood of them is not answered one for one.
-    Clock::time_point now = Clock::now();
-    if (now - m_lastEchoReply >= kEchoReplyGap) {
-        m_lastEchoReply = now;
+    noteEcho();
+    // Every echo counts and is answered; a flood of them is not answered
+    // one for one.
+    if (echoReplyAllowed())
         SendCmdToServer(12, 0, 0);
-    }
     m_echoCount++;
     m_echoTotal++;
 }

@@ -124,19 +124,41 @@ int NetSearchInfo::canPop(int c, float rate, uint32_t t, bool slow, uint32_t now
     return 1;
 }
 
-// Holds a playback frame until its time; false when it is thrown away or
-// the link stops. A speed change during the hold applies to the held frame
+void NetSearchInfo::startAfresh()
+{
+    dvrNowTime = 0;
+    elapseTime = 1u << 24;  // past any window
+    std::memset(dvrSpeedTime, 0, sizeof dvrSpeedTime);
+}
+
+// Holds a playback frame until its time; false when it is thrown away, its
+// stream is cut (a seek, pause or new request) or the link stops. A speed change during the hold applies to the held frame
 // at the next check, so the frame is released at the new pace and the
 // channel's following frames keep their reference.
-bool NxNet::waitForPacing(int c)
+bool NxNet::waitForPacing(int c, uint32_t cut)
 {
+    Clock::time_point start = Clock::now();
+    // Counted as time the worker read nothing, however the wait ends.
+    struct Hold {
+        NxNet& net;
+        Clock::time_point start;
+        ~Hold()
+        {
+            net.m_holding = false;
+            net.m_heldTotal += Clock::now() - start;
+        }
+    } hold{*this, start};
     for (;;) {
         int r;
+        const uint32_t nowMs = pacingClock();
         {
             std::lock_guard<std::recursive_mutex> lock(m_reqLock);
             if (!_searchInfo.hdd_search_mode_flag)
                 return true;
-            r = _searchInfo.canPop(c, _pk.speed, _pk.time, false, pacingClock());
+            // The stream it belongs to was cut while it waited.
+            if (m_streamCuts.load() != cut)
+                return false;
+            r = _searchInfo.canPop(c, _pk.speed, _pk.time, false, nowMs);
         }
         if (r == 1)
             return true;
@@ -146,8 +168,9 @@ bool NxNet::waitForPacing(int c)
             _netInfo.bFirstDecoding[c] = 0;
             return false;
         }
+        m_holding = true;
         TcpSendPump();
-        notePicture(true);
+        noteHeld();
         if (pacingPause)
             pacingPause();
         else
@@ -166,7 +189,7 @@ tag_FrameV_Orgin* NxNet::waitForVideoSlot()
             return slot;
         if (stopRequested())
             return nullptr;
-        notePicture(true);
+        noteHeld();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
@@ -210,12 +233,19 @@ bool NxNet::ProcDvrFrame()
         return true;
     applyDiscontinuity();
     bool search;
+    bool hidden = false;
+    const uint32_t cut = m_streamCuts.load();
+    int stream;
     {
         std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+        // A frame kept under this request belongs to its stream, however
+        // late it is handed on.
+        stream = m_streamSeq.load();
         NetSearchInfo& s = _searchInfo;
         search = s.hdd_search_mode_flag;
         bool keep;
-        if (uint32_t(_pk.stream_id) == le32(reinterpret_cast<const uint8_t*>("NDAV"))) {
+        const bool isNDAV = uint32_t(_pk.stream_id) == le32(reinterpret_cast<const uint8_t*>("NDAV"));
+        if (isNDAV) {
             keep = (!search && _pk.now_type == 0) || (search && _pk.now_type == 1);
         } else {
             keep = _pk.request_id == _request_id && (search || _pk.now_type != 1);
@@ -234,11 +264,20 @@ bool NxNet::ProcDvrFrame()
                 deliverAudio();
             return true;
         }
+        if (search && isNDAV && awaitingSeekStart(c))
+            return true;
+        noteFirstFrameOfRequest();
+        if (search)
+            countFrame(c, _pk.time);
         if (isSkipFrame()) {
             _netInfo.dropFpsPerCh[c]++;
             return true;
         }
         if (m_covertMask.load() & (1u << c))
+            return true;
+        // Frames that come on after a pause leave the position where the
+        // pause left it: playback resumes from there.
+        if (search && s.eNowPlaySpeed == 0)
             return true;
         s.current_frame_time = _pk.time;
         if (search) {
@@ -250,16 +289,25 @@ bool NxNet::ProcDvrFrame()
                 vlog("Invalid search time(ch %d)\r\n", c);
                 return true;
             }
-            if (s.eNowPlaySpeed == 0)
+            StepFrame step = stepFrame(c);
+            if (step == StepFrame::Drop)
                 return true;
+            hidden = step == StepFrame::Hide;
         }
     }
     if (stopRequested())
         return true;
-    notePicture();
-    if (search && !waitForPacing(c))
+    if (hidden) {
+        noteHeld();
+        dispatchVideo(c, stream, search, true);
         return true;
-    dispatchVideo(c, search);
+    }
+    if (search) {
+        if (!waitForPacing(c, cut))
+            return true;
+        noteReleased(c);
+    }
+    dispatchVideo(c, stream, search);
     return true;
 }
 
@@ -271,7 +319,7 @@ bool NxNet::ProcDvrFrame()
 // stream back. In live view it never waits: a channel whose decodes pile up,
 // or that finds no free slot, skips to its next key frame; a live picture
 // takes its slot only when its decode starts.
-void NxNet::dispatchVideo(int c, bool search)
+void NxNet::dispatchVideo(int c, int stream, bool search, bool hidden)
 {
     if (!videoQ)
         return;
@@ -294,6 +342,8 @@ void NxNet::dispatchVideo(int c, bool search)
     }
     job->queue = videoQ;
     job->slot = slot;
+    job->hidden = hidden;
+    job->stream = stream;
     tagNxPacket& pk = job->pk;
     if (_dvr.video_encypt == 1 && pk.frame_type == 1)
         unscramble(job->data.data(), pk.insize);
@@ -308,7 +358,7 @@ DecodePool::Job* NxNet::waitForJob()
             return job;
         if (stopRequested())
             return nullptr;
-        notePicture(true);
+        noteHeld();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
@@ -367,7 +417,8 @@ void NxNet::decodeJob(DecodePool::Job& job)
             std::memcpy(slot->outbuff, pk.outbuff, size_t(std::min<int64_t>(bytes, pk.outsize > 0 ? pk.outsize : bytes)));
         }
     }
-    if (!got) {
+    // A picture decoded only for the ones after it is not shown.
+    if (!got || job.hidden) {
         job.queue->cancelWriteBuffer(slot);
         return;
     }
@@ -383,6 +434,7 @@ void NxNet::decodeJob(DecodePool::Job& job)
     slot->evt_md = pk.evt_md;
     slot->evt_ss = pk.evt_ss;
     job.queue->putWriteBuffer(slot);
+    noteShown(c, pk.frame_type == 1, job.stream);
 }
 
 // A job dropped before it ran gives its slot back.

@@ -297,10 +297,7 @@ int NxNet::proc_video_tail()
         return used;
     uint32_t tail = be32(&_save_buf[_saveOffset - 4]);
     if (tail == kTailV1 || tail == kTailV2) {
-        if (!bIsFirstVideoData) {
-            setNetStatus(NET_STREAMING);
-            bIsFirstVideoData = true;
-        }
+        // "Streaming" is reported with the first picture decoded.
         if (onFrame)
             onFrame(_pk);
         ProcDvrFrame();

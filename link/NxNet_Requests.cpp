@@ -51,6 +51,13 @@ std::array<uint8_t, 16> ptzRecord(int8_t ch, int32_t cmd, int8_t preset, int8_t 
 // Applied by the worker before its next frame, so the gates stay its own.
 void NxNet::discontinuityNet(int8_t)
 {
+    {
+        // The new stream's first frame goes at once, not at the end of the
+        // old stream's second.
+        std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+        _searchInfo.startAfresh();
+    }
+    m_streamCuts.fetch_add(1);
     m_pendingDiscontinuity = true;
 }
 
@@ -65,6 +72,9 @@ void NxNet::applyDiscontinuity()
         return;
     std::memset(_netInfo.bFirstDecoding, 0, sizeof _netInfo.bFirstDecoding);
     _netInfo.seqnum[0] = 0;
+    // The new stream's frames are counted afresh.
+    for (Pos& p : m_framePos)
+        p = Pos{};
 }
 
 void NxNet::sendDataRequest(int kind, const uint8_t switches[16])
@@ -105,6 +115,7 @@ void NxNet::RequestLiveCh(int keyFrameOnly, int8_t ch)
     if (keyFrameOnly != 1)
         std::memset(sw, 0, sizeof sw);
     sendDataRequest(1, sw);
+    m_keyOnlyLive = keyFrameOnly == 1;
     streamChanged();
     vlog("Request Live Ch : %d", ch);
 }
@@ -163,6 +174,9 @@ void NxNet::RequestSearch(int32_t, int32_t startTime)
     std::lock_guard<std::recursive_mutex> lock(m_reqLock);
     _searchInfo.eSearchType = 0;
     _searchInfo.eNowPlaySpeed = 1;
+    m_flow = Flow::Forward;
+    m_everyFrame = true;
+    forgetPositions();
     allDataReq(false, true);
     discontinuityNet();
     noteAsked(13, 0);
@@ -200,6 +214,8 @@ bool NxNet::ExitLive()
         return false;
     _searchInfo.eNowPlaySpeed = 1000;
     _searchInfo.hdd_search_mode_flag = false;
+    m_flow = Flow::Forward;
+    forgetPositions();
     allDataReq(false, true);
     discontinuityNet();
     SendCmdToServer(30, 0, 0);
@@ -207,70 +223,5 @@ bool NxNet::ExitLive()
     std::memset(sw, 1, sizeof sw);
     sendDataRequest(0, sw);
     streamChanged();
-    return true;
-}
-
-void NxNet::resumeBlock()
-{
-    IncreaseDataReq(true);
-    discontinuityNet();
-    _searchInfo.hdd_search_set_play_time = _searchInfo.current_frame_time;
-    SendCmdToServer(29, 0, 0);
-}
-
-bool NxNet::PlaySpeed(int32_t s)
-{
-    if (!connected())
-        return false;
-    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
-    NetSearchInfo& si = _searchInfo;
-    if (!si.hdd_search_mode_flag) {
-        si.eNowPlaySpeed = 1000;
-        return true;
-    }
-    bool step = s == PLAY_STEP_FORWARD || s == PLAY_STEP_BACKWARD;
-    if (step) {
-        // Each step press lets one frame of every channel through.
-        for (auto& n : si.dwStepCount)
-            n = 1;
-    }
-    if (s == si.eNowPlaySpeed && !step)
-        return true;
-    int p = si.eNowPlaySpeed;
-    streamChanged();
-    si.ePrevPrevPlaySpeed = si.ePrevPlaySpeed;
-    si.ePrevPlaySpeed = p;
-    si.eNowPlaySpeed = s;
-    bool resume = p < 0 || p == 0 || p == 3000 || p == 3002;
-    if (s >= 1 && s <= 2003) {
-        if (resume)
-            resumeBlock();
-        if (s == 1024)
-            sendSpeed(28, 1024, 0);
-        else if (s == 2001)
-            sendSpeed(27, 0, 50);
-        else if (s == 2002)
-            sendSpeed(27, 0, 25);
-        else if (s == 2003)
-            sendSpeed(27, 0, 18);
-        else
-            sendSpeed(27, s, 0);
-        si.eNowPlaySpeedForStep = s;
-    } else if (s == 0) {
-        si.hdd_search_set_play_time = si.current_frame_time;
-        allDataReq(false, true);
-        discontinuityNet();
-        SendCmdToServer(25, 0, 0);
-    } else if (s < 0) {
-        if (p >= 0) {
-            SendCmdToServer(23, 0, 0);
-            IncreaseDataReq(true);
-            discontinuityNet();
-            si.hdd_search_set_play_time = si.current_frame_time;
-            SendCmdToServer(29, 0, 0);
-        }
-        sendSpeed(26, s, 0);
-        si.eNowPlaySpeedForStep = s;
-    }
     return true;
 }

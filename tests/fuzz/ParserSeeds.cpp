@@ -242,7 +242,7 @@ std::vector<Seed> parserSeeds()
         c.read(s.answer(18, testrec::monthAnswer(testrec::civilToTime(2024, 1, 1), rc.recordStart, rc.recordEnd)));
         add("cmd-18-month", c, 4);
         InputWriter d = opened(s);
-        d.searchInfo(SEARCH_KIND_RANGE, 0);
+        d.play(kPlayTime);
         d.read(s.answer(20, testrec::reasonPayload(45)));
         add("cmd-20-start-fail", d, 4);
     }
@@ -359,14 +359,19 @@ std::vector<Seed> parserSeeds()
         Source s(device(120));
         uint32_t t = kPlayTime;
         InputWriter w = playing(s, t);
-        w.speed(3001);
+        w.speed(3001);  // from play: a frame a press, the rest held
         playFrames(w, s, 1, 4, &t);
         w.speed(3001);
-        w.speed(3002);
-        playFrames(w, s, 1, 3, &t);
-        w.speed(1);  // resumes after a backward step: id 2
-        playFrames(w, s, 2, 5, &t);
-        add("play-step", w, 3, 12);
+        w.speed(3002);  // a step back seeks to the picture before: id 2
+        uint32_t back = t;
+        playFrames(w, s, 2, 3, &back);
+        w.speed(1);  // resumes after the picture on screen: id 3
+        playFrames(w, s, 3, 5, &t);
+        w.speed(0);  // id 4
+        w.speed(3001);  // a step forward from pause seeks too: id 5
+        back = t;
+        playFrames(w, s, 5, 4, &back);
+        add("play-step", w, 3, 7);
     }
     {
         Source s(device(120));
@@ -378,23 +383,32 @@ std::vector<Seed> parserSeeds()
         playFrames(w, s, 2, 10, &t, -1);
         w.speed(0);  // id 3: paused, nothing shown
         playFrames(w, s, 3, 3, &t);
-        w.speed(1);  // id 4
+        w.speed(1);  // id 4, from the second of the last picture shown
+        t += 1;
         playFrames(w, s, 4, 5, &t);
-        add("play-reverse-pause", w, 3, 18);
+        add("play-reverse-pause", w, 3, 17);
     }
     {
         Source s(device(120));
         uint32_t t = kPlayTime;
         InputWriter w = playing(s, t);
         playFrames(w, s, 1, 5, &t);
-        for (int speed : {2, 2001, 3002}) {
+        for (int speed : {2, 2001}) {
             w.holdSpeed(int16_t(speed));
             playFrames(w, s, 1, 5, &t);
         }
-        w.holdSpeed(1);  // resumes: id 2 from the frame after the held one
-        w.read(s.video(0, 0, 1, 1, t));
-        playFrames(w, s, 2, 5, &t);
-        add("play-hold-speed-change", w, 3, 15);
+        // A step back while a frame is held drops it and seeks to the
+        // picture before the one shown (the fifteenth of its second): id 2,
+        // the second sent again from its start.
+        w.holdSpeed(3002);
+        w.read(s.video(0, 5, 1, 1, t));
+        for (int i = 0; i < 14; ++i)
+            w.read(s.video(0, size_t(i), 2, 1, t));
+        w.holdSpeed(1);  // resumes after the picture shown: id 3
+        w.read(s.video(0, 14, 2, 1, t));
+        for (int i = 0; i < 16; ++i)
+            w.read(s.video(0, size_t(i), 3, 1, t));
+        add("play-hold-speed-change", w, 3, 14);
     }
     for (int model : {61, 11, 51}) {
         Source s(device(model));

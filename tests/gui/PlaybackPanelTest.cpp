@@ -499,16 +499,19 @@ TEST_F(PlaybackWire, ButtonsPutTheirFramesOnTheWire)
     press(*panel, "btnFF");
     EXPECT_EQ(nextFrames(5), (std::vector<std::string>{speed(27, 4), speed(27, 8), speed(27, 16),
                                                        speed(28, 1024), speed(27, 2)}));
-    // A step sends nothing; play after it sends only the speed.
+    // A step forward from play sends nothing; play after it sends only the
+    // speed.
     press(*panel, "btnNextF");
     press(*panel, "btnPlay");
     EXPECT_EQ(nextFrames(1), std::vector<std::string>{speed(27, 1)});
+    // A step back seeks to the second before the picture on screen.
     press(*panel, "btnPreF");
+    EXPECT_EQ(nextFrames(3), (std::vector<std::string>{dataRequest(5, true), frame(29, le32(t)), speed(27, 1)}));
     press(*panel, "btnSlowP");  // after a backward step: resume
     EXPECT_EQ(nextFrames(3),
-              (std::vector<std::string>{dataRequest(5, true), frame(29, le32(t)), speed(27, 0, 50)}));
+              (std::vector<std::string>{dataRequest(6, true), frame(29, le32(t)), speed(27, 0, 50)}));
     press(*panel, "btnLive");
-    EXPECT_EQ(nextFrames(3), (std::vector<std::string>{dataRequest(6, false), frame(30), dataRequest(6, true)}));
+    EXPECT_EQ(nextFrames(3), (std::vector<std::string>{dataRequest(7, false), frame(30), dataRequest(7, true)}));
 }
 
 }  // namespace

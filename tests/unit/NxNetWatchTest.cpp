@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "LinkTestUtil.h"
+#include "WatchFixture.h"
 #include "link/NxNet.h"
 #include "output/RingBuffer.h"
 #include "recorder/MediaFrame.h"
@@ -24,83 +25,7 @@ using testrec::TestRecorder;
 
 namespace {
 
-class Watch : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        if (net)
-            net->StopThread();
-        drainStop = true;
-        if (drainer.joinable())
-            drainer.join();
-        net.reset();
-        if (rec)
-            rec->stop();
-    }
-    void startRecorder(RecorderConfig cfg)
-    {
-        cfg.streamAudio = false;
-        rec = std::make_unique<TestRecorder>(cfg);
-        ASSERT_TRUE(rec->start(0));
-    }
-    // A link with short limits; its pictures are taken as a view would.
-    void connect()
-    {
-        net = std::make_unique<NxNet>();
-        net->setAppController(&reports);
-        net->setQpointerV(&videoQ);
-        net->SetDecoder(2);
-        net->setViewPointer(&reports);
-        net->setNetInfo(0, "127.0.0.1", "", "1234", rec->port(), "", 2000, "admin", 2);
-        net->silenceLimit = silence;
-        net->loginLimit = login;
-        net->stallMin = stallMin;
-        net->stallMax = stallMax;
-        drainer = std::thread([this] {
-            while (!drainStop) {
-                if (videoQ.tryGetReadBuffer()) {
-                    pictures++;
-                    videoQ.putReadBuffer();
-                } else {
-                    std::this_thread::sleep_for(2ms);
-                }
-            }
-        });
-        net->CreateThread();
-    }
-    void streaming(RecorderConfig cfg = {})
-    {
-        ASSERT_NO_FATAL_FAILURE(startRecorder(cfg));
-        connect();
-        ASSERT_TRUE(reports.waitStatus(NET_STREAMING, 5s));
-    }
-    // The link reported these states in this order, others between them.
-    bool reportedInOrder(const std::vector<int>& seq)
-    {
-        std::vector<int> all = reports.statusList();
-        auto it = all.begin();
-        for (int s : seq) {
-            it = std::find(it, all.end(), s);
-            if (it == all.end())
-                return false;
-            ++it;
-        }
-        return true;
-    }
-    size_t dataRequests() { return rec->commandCount(6); }
-
-    std::chrono::milliseconds silence{20000};
-    std::chrono::milliseconds login{10000};
-    std::chrono::milliseconds stallMin{400};
-    std::chrono::milliseconds stallMax{800};
-    Reports reports;
-    RingBuffer videoQ;
-    std::unique_ptr<TestRecorder> rec;
-    std::unique_ptr<NxNet> net;
-    std::thread drainer;
-    std::atomic<bool> drainStop{false};
-    std::atomic<int> pictures{0};
-};
+using Watch = linktest::WatchFixture;
 
 TEST_F(Watch, PicturesThatStopAreShownAsWaitingAndComeBack)
 {
@@ -115,8 +40,25 @@ TEST_F(Watch, PicturesThatStopAreShownAsWaitingAndComeBack)
     EXPECT_EQ(reports.statusList().back(), NET_STREAMING);
 }
 
-// Pictures that come seldom on purpose stay current: key frames only, a
-// paused playback and slow playback.
+// Frames that keep coming but give no picture are pictures that stopped;
+// the next picture shown ends the wait.
+TEST_F(Watch, PicturesTheDecoderRejectsAreShownAsWaiting)
+{
+    RecorderConfig cfg;
+    cfg.echoIntervalMs = 100;
+    ASSERT_NO_FATAL_FAILURE(streaming(cfg));
+    rec->setGarbleVideo(true);
+    ASSERT_TRUE(waitFor([&] { return reportedInOrder({NET_STREAMING, NET_WAIT_DATA}); }, 3s));
+    const uint64_t sent = rec->status().videoFrames[0];
+    std::this_thread::sleep_for(300ms);
+    EXPECT_GT(rec->status().videoFrames[0], sent) << "frames still come";
+    rec->setGarbleVideo(false);
+    ASSERT_TRUE(waitFor([&] { return reportedInOrder({NET_STREAMING, NET_WAIT_DATA, NET_STREAMING}); }, 3s));
+    EXPECT_TRUE(net->IsConnectDVR());
+}
+
+// Pictures that come seldom on purpose stay current: key frames only and a
+// paused playback.
 TEST_F(Watch, SeldomPicturesByChoiceAreNotAStall)
 {
     stallMin = 1000ms;
@@ -137,10 +79,31 @@ TEST_F(Watch, SeldomPicturesByChoiceAreNotAStall)
     ASSERT_TRUE(net->PlaySpeed(PLAY_PAUSE));
     std::this_thread::sleep_for(2500ms);
     EXPECT_FALSE(reportedInOrder({NET_STREAMING, NET_WAIT_DATA})) << "paused";
+}
 
+// At 1/8 speed and two frames a second, a frame is let go every 4 s and
+// held by the pacing in between: the held frame keeps the pictures' clock.
+TEST_F(Watch, AFrameHeldByThePacingIsNotAStall)
+{
+    stallMin = 1000ms;
+    stallMax = 2000ms;
+    RecorderConfig cfg;
+    cfg.channels = 1;
+    cfg.fps = 2;
+    cfg.gop = 2;
+    cfg.echoIntervalMs = 100;
+    ASSERT_NO_FATAL_FAILURE(streaming(cfg));
+    net->RequestSearch(0, int32_t(cfg.recordStart + 60));
+    ASSERT_TRUE(rec->waitUntil([](const testrec::RecorderStatus& s) { return s.play == testrec::PlayState::Playing; },
+                               3s));
+    int before = pictures;
+    ASSERT_TRUE(waitFor([&] { return pictures > before; }, 3s));
     ASSERT_TRUE(net->PlaySpeed(PLAY_SLOW_8));
-    std::this_thread::sleep_for(3000ms);
-    EXPECT_FALSE(reportedInOrder({NET_STREAMING, NET_WAIT_DATA})) << "slow playback";
+    before = pictures;
+    std::this_thread::sleep_for(6000ms);
+    EXPECT_GE(pictures - before, 1) << "frames are let go";
+    EXPECT_LE(pictures - before, 3) << "and held between";
+    EXPECT_FALSE(reportedInOrder({NET_STREAMING, NET_WAIT_DATA}));
 }
 
 TEST_F(Watch, ASilentRecorderIsALostConnection)
@@ -177,7 +140,6 @@ TEST_F(Watch, ALoginNeverAnsweredFailsTheConnection)
         EXPECT_FALSE(net->IsConnectDVR());
         EXPECT_FALSE(reportedInOrder({NET_CONNECT_FAIL, NET_STREAMING}));
         TearDown();
-        drainStop = false;
     }
 }
 
@@ -195,7 +157,6 @@ TEST_F(Watch, AChannelCountItCannotUseIsAFailure)
         std::this_thread::sleep_for(100ms);
         EXPECT_EQ(rec->commandCount(3), 0u) << "no login is sent";
         TearDown();
-        drainStop = false;
     }
 }
 
@@ -246,19 +207,79 @@ TEST_F(Watch, AnswersNobodyAskedForChangeNothing)
     EXPECT_EQ(reports.searchAnswers[0].type, SEARCH_INFO_RANGE);
 }
 
-TEST_F(Watch, AnEchoFloodIsNotAnsweredOneForOne)
+// Echoes that come together are each answered, up to a burst; a flood is
+// answered at a bounded rate, and every echo still counts.
+TEST_F(Watch, EchoesAreAnsweredEachUpToABurst)
 {
     RecorderConfig cfg;
     cfg.streamVideo = false;
-    cfg.echoIntervalMs = 1;
+    cfg.echoIntervalMs = 0;
     ASSERT_NO_FATAL_FAILURE(startRecorder(cfg));
     connect();
     ASSERT_EQ(rec->waitForLogin(3s), LoginResult::Accepted);
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(rec->sendCommand(11, testrec::echoPayload(cfg.protocolVersion, 0)));
+    EXPECT_TRUE(rec->waitForEchoReplies(10, 2s)) << rec->status().echoReplies;
+
+    rec->setEchoInterval(1);
     std::this_thread::sleep_for(1000ms);
+    rec->setEchoInterval(0);
+    std::this_thread::sleep_for(200ms);
     testrec::RecorderStatus st = rec->status();
-    EXPECT_GT(st.echoesSent, 100);
-    EXPECT_LE(st.echoReplies, 20);
+    EXPECT_GT(st.echoesSent, 200);
+    EXPECT_LE(st.echoReplies, 10 + 20 + 30) << "a flood is not answered one for one";
     EXPECT_GE(net->GetEchoCount(), st.echoesSent / 2) << "every echo still counts";
+}
+
+// With more requests outstanding than are kept, the newest are answered:
+// the month the user ended on arrives.
+TEST_F(Watch, TheNewestOfManyRequestsAreAnswered)
+{
+    RecorderConfig cfg;
+    cfg.streamVideo = false;
+    cfg.answerMonths = false;
+    ASSERT_NO_FATAL_FAILURE(loggedIn(cfg));
+    auto month = [](int i) { return testrec::civilToTime(2020 + i / 12, i % 12 + 1, 1, 0, 0, 0); };
+    for (int i = 0; i < 70; ++i)
+        net->RequestSearchInfo(15, SEARCH_KIND_MONTH, int32_t(month(i)));
+    ASSERT_TRUE(waitFor([&] { return rec->commandCount(15) == 70; }, 3s));
+    for (int i = 0; i < 70; ++i)
+        ASSERT_TRUE(rec->sendCommand(18, testrec::monthAnswer(month(i), cfg.recordStart, cfg.recordEnd)));
+    ASSERT_TRUE(waitFor([&] { return net->unaskedAnswers() == 6; }, 3s));
+    std::this_thread::sleep_for(100ms);
+    std::lock_guard<std::mutex> lock(reports.m);
+    ASSERT_EQ(reports.searchAnswers.size(), 64u);
+    EXPECT_EQ(uint32_t(reports.searchAnswers.front().v2), month(6));
+    EXPECT_EQ(uint32_t(reports.searchAnswers.back().v2), month(69)) << "the last request is answered";
+}
+
+// A refusal takes the playback start it refuses, never a calendar request
+// that waits for its answer.
+TEST_F(Watch, ARefusalTakesThePlaybackStartOnly)
+{
+    RecorderConfig cfg;
+    cfg.streamVideo = false;
+    cfg.answerMonths = false;
+    ASSERT_NO_FATAL_FAILURE(loggedIn(cfg));
+    const uint32_t m = testrec::civilToTime(2024, 1, 1, 0, 0, 0);
+    net->RequestSearchInfo(15, SEARCH_KIND_MONTH, int32_t(m));
+    ASSERT_TRUE(rec->waitForCommand(15, 2s).has_value());
+    ASSERT_TRUE(rec->sendCommand(20, testrec::reasonPayload(45)));
+    ASSERT_TRUE(waitFor([&] { return net->unaskedAnswers() == 1; }, 2s));
+    EXPECT_EQ(reports.alerts.load(), 0);
+    ASSERT_TRUE(rec->sendCommand(18, testrec::monthAnswer(m, cfg.recordStart, cfg.recordEnd)));
+    EXPECT_TRUE(waitFor(
+        [&] {
+            std::lock_guard<std::mutex> lock(reports.m);
+            return reports.searchAnswers.size() == 1;
+        },
+        2s))
+        << "the month request is still answered";
+
+    rec->setSearchBusy(true);
+    net->RequestSearch(0, int32_t(cfg.recordStart + 60));
+    EXPECT_TRUE(waitFor([&] { return reports.alerts.load() == 1; }, 2s)) << "the refused start is shown";
+    EXPECT_EQ(net->unaskedAnswers(), 1);
 }
 
 }  // namespace
