@@ -214,7 +214,6 @@ void AppController::OnButtonDvrConnect()
         return;
     SetButtonStatus(1);
     std::shared_ptr<dvrList> site = m_book.record(row);
-    learnLoginPatience(site);
     if (m_link) {
         m_view->SetNetPointer(nullptr);
         vlog("NETWORK RELEASE");
@@ -263,10 +262,6 @@ void AppController::OnButtonDvrConnect()
                      ddnsIp.constData(), site->ddnsPort(), id.constData(), site->modelNum());
     if (prepareLink)
         prepareLink(*link);
-    if (auto* nx = dynamic_cast<NxNet*>(link.get()); nx && m_loginPatience > 1) {
-        nx->loginLimit *= m_loginPatience;
-        vlog("login deadline %lld ms", static_cast<long long>(nx->loginLimit.count()));
-    }
     // The status line tells the connection's progress from the click on.
     if (site->bDDNSUSe())
         m_progress = Progress{ddnsIp.toStdString(), "DDNS", site->ddnsPort()};
@@ -276,18 +271,6 @@ void AppController::OnButtonDvrConnect()
     DisplayConnectStr("", 0, "", CONNECT_STR_PROGRESS);
     m_link->CreateThread();
     deviceLinkStarted();
-}
-
-// From the link being replaced: how long the next login may take. A new
-// site, a link that logged in and a Connect after Disconnect start again
-// from the link's own deadline.
-void AppController::learnLoginPatience(const std::shared_ptr<dvrList>& site)
-{
-    NxNet* old = recorderLink();
-    if (site != m_dvrInfo || !old || old->loggedIn())
-        m_loginPatience = 1;
-    else if (old && old->loginDeadlineMissed())
-        m_loginPatience = std::min(2 * m_loginPatience, kLoginPatienceMax);
 }
 
 void AppController::OnButtonDvrDisconnect()

@@ -223,11 +223,5 @@ private:
     int8_t connectCnt = 0;
     int8_t EchoCheckCount_NonConnect = 0;
     int8_t EchoCheckCount = 0;
-    // A recorder that missed the login deadline gets twice as long on the
-    // next try, up to kLoginPatienceMax times, and the normal time again
-    // once it has logged in.
-    static constexpr int kLoginPatienceMax = 8;
-    int m_loginPatience = 1;
-    void learnLoginPatience(const std::shared_ptr<dvrList>& site);
     bool m_ended = false;
 };

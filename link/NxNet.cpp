@@ -123,8 +123,7 @@ void NxNet::resetForTest()
     m_gotConnectAnswer = false;
     m_loginPending = false;
     m_loggedIn = false;
-    m_loggedInFlag = false;
-    m_loginMissed = false;
+    m_loginTry = 0;
     m_holding = false;
     m_videoLoss = 0;
     m_stalled = false;

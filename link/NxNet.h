@@ -99,8 +99,11 @@ public:
     // rhythm, silenceFirst.
     std::chrono::milliseconds silenceLimit{20000};
     std::chrono::milliseconds silenceFirst{65000};
-    // From the connect until the recorder has answered the login.
+    // From the connect until the recorder has answered the login. A try
+    // that misses it connects again with twice the time, up to kLoginTries
+    // tries (10, 20, 40 and 80 s); the last one missed is a failure.
     std::chrono::milliseconds loginLimit{10000};
+    static constexpr int kLoginTries = 4;
     // Pictures that stop for three times the longest recent gap between
     // them, kept within these bounds, are a stalled stream; paused playback,
     // frame steps and channels that send nothing by design are not judged.
@@ -109,9 +112,7 @@ public:
     // Upper bound while only key frames come (key-frames-only live, fast and
     // reverse playback), which follows the recorder's key-frame interval.
     std::chrono::milliseconds keyOnlyStallMax{30000};
-    // The login deadline passed unanswered; a later try may allow longer.
-    bool loginDeadlineMissed() const { return m_loginMissed.load(); }
-    bool loggedIn() const { return m_loggedInFlag.load(); }
+    bool loggedIn() const { return m_loggedIn.load(); }
     // Round trip seen on this connection (login, and request to first frame).
     std::chrono::milliseconds roundTrip() const;
     // Answers dropped because no request of theirs was outstanding.
@@ -120,7 +121,10 @@ public:
     bool PlaySpeed(int32_t speed);
     // A frame held for a step keeps the recorder's echoes unread behind it:
     // the recorder counts as heard while the link holds it on purpose.
-    int GetEchoCount() const override { return m_holding.load() ? std::max(m_echoCount.load(), 1) : m_echoCount.load(); }
+    int GetEchoCount() const override
+    {
+        return m_holding.load() ? std::max(m_echoCount.load(), 1) : m_echoCount.load();
+    }
     void SetEchoCount(int v) override { m_echoCount = v; }
 
     TDvrInfo _dvrInfo() const;
@@ -233,6 +237,8 @@ private:
     // link streamed when its frame came.
     void noteShown(int ch, bool key, int stream);
     Clock::duration silenceAllowed() const;
+    Clock::duration loginDeadline() const;
+    void tryLoginAgain(const char* why);
     Clock::duration stallLimit() const;
     Clock::duration firstPictureLimit() const;
     bool stallJudged() const;
@@ -284,14 +290,13 @@ private:
     std::atomic<int64_t> m_roundTrips[kRoundTrips] = {};
     int m_roundTripNext = 0;
     Clock::time_point m_loginSentAt{};
-    std::atomic<bool> m_loginMissed{false};
-    std::atomic<bool> m_loggedInFlag{false};
     std::atomic<bool> m_holding{false};
 
     // Answers taken only while their request is outstanding.
     bool m_gotConnectAnswer = false;  // worker
     bool m_loginPending = false;      // worker
-    bool m_loggedIn = false;          // worker
+    std::atomic<bool> m_loggedIn{false};  // set by the worker
+    int m_loginTry = 0;                   // worker: tries before this one
     struct Asked {
         int cmd;   // 13 enter search, 15 recording information
         int kind;  // of 15: 1 day, 2 month, 3 range

@@ -578,7 +578,6 @@ void NxNet::onLoginAccepted(const uint8_t* p, int len)
 {
     m_loginPending = false;
     m_loggedIn = true;
-    m_loggedInFlag = true;
     noteRoundTrip(Clock::now() - m_loginSentAt);
     setNetStatus(NET_LOGIN_OK);
     int ver = _dvr.nw_ver;

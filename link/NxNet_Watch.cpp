@@ -49,13 +49,41 @@ void NxNet::watchLiveness()
         return;
     }
     if (!m_loggedIn) {
-        if (now - m_connectedAt > loginLimit) {
-            m_loginMissed = true;
-            failConnection(m_gotConnectAnswer ? "login not answered\r\n" : "no connect answer\r\n");
+        if (now - m_connectedAt > loginDeadline()) {
+            const char* why = m_gotConnectAnswer ? "login not answered" : "no connect answer";
+            if (m_loginTry + 1 < kLoginTries)
+                tryLoginAgain(why);
+            else
+                failConnection(m_gotConnectAnswer ? "login not answered\r\n" : "no connect answer\r\n");
         }
         return;
     }
     watchPictures(now);
+}
+
+// A slow recorder gets twice as long on each try.
+NxNet::Clock::duration NxNet::loginDeadline() const
+{
+    return loginLimit * (1 << m_loginTry);
+}
+
+// Connects again, still reporting progress: only the last try's deadline
+// is a failure.
+void NxNet::tryLoginAgain(const char* why)
+{
+    ++m_loginTry;
+    vlogFailure("%s, trying again with %lld ms", why,
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(loginDeadline()).count()));
+    CloseSocket();
+    // The new connection starts the exchange afresh; what was not sent yet
+    // belonged to the old one.
+    resetParser();
+    _eNowCmd = -1;
+    _eNetProgress = 0;
+    _sendReadQ.store(_sendWriteQ.load());
+    m_gotConnectAnswer = false;
+    m_loginPending = false;
+    ConnectDVR();
 }
 
 // Silence is judged against the recorder's own echo rhythm.

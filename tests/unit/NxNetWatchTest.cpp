@@ -125,9 +125,11 @@ TEST_F(Watch, ASilentRecorderIsALostConnection)
     EXPECT_TRUE(rec->waitForDisconnect(2s));
 }
 
+// Each try waits twice as long as the one before; the last one missed is
+// the failure, with nothing but progress reported before it.
 TEST_F(Watch, ALoginNeverAnsweredFailsTheConnection)
 {
-    login = 400ms;
+    login = 200ms;
     for (bool connectAnswer : {true, false}) {
         SCOPED_TRACE(connectAnswer ? "login not answered" : "no connect answer");
         reports.statuses.clear();
@@ -136,7 +138,12 @@ TEST_F(Watch, ALoginNeverAnsweredFailsTheConnection)
         cfg.sendConnectAnswer = connectAnswer;
         ASSERT_NO_FATAL_FAILURE(startRecorder(cfg));
         connect();
-        ASSERT_TRUE(reports.waitStatus(NET_CONNECT_FAIL, 3s));
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(reports.waitStatus(NET_CONNECT_FAIL, 6s));
+        EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms + 400ms + 800ms + 1600ms);
+        EXPECT_EQ(rec->status().connections, NxNet::kLoginTries);
+        const std::vector<int> all = reports.statusList();
+        EXPECT_EQ(std::count(all.begin(), all.end(), int(NET_CONNECT_FAIL)), 1);
         EXPECT_FALSE(net->IsConnectDVR());
         EXPECT_FALSE(reportedInOrder({NET_CONNECT_FAIL, NET_STREAMING}));
         TearDown();
