@@ -132,9 +132,10 @@ void NetSearchInfo::startAfresh()
 }
 
 // Holds a playback frame until its time; false when it is thrown away, its
-// stream is cut (a seek, pause or new request) or the link stops. A speed change during the hold applies to the held frame
-// at the next check, so the frame is released at the new pace and the
-// channel's following frames keep their reference.
+// stream is cut (a seek, pause or new request) or the link stops. A speed
+// change during the hold applies to the held frame at the next check, so the
+// frame is released at the new pace and the channel's following frames keep
+// their reference.
 bool NxNet::waitForPacing(int c, uint32_t cut)
 {
     Clock::time_point start = Clock::now();

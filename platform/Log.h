@@ -11,8 +11,9 @@
 // all ordinary lines together at most a fixed number a second. What is held
 // back is counted and summarised with its text, "last message repeated N more
 // times: <text>", once its second is over (at the next line logged, at
-// vlogFlush, or when the process ends through exit). Should too many different lines be held back at once, the rest
-// is counted in one line that says how many lines and kinds were not shown.
+// vlogFlush, or when the process ends through exit). Should too many
+// different lines be held back at once, the rest is counted in one line that
+// says how many lines and kinds were not shown.
 void vlog(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // For why a connection ended or an operation failed: never folded into other
 // lines nor held back by their flood; only its own repeats are summarised.

@@ -213,7 +213,8 @@ TEST_F(Accessibility, CheckBoxesActWhenAToolOrTheKeyboardTogglesThem)
             sent.push_back(c.payload);
     const uint32_t day = testrec::civilToTime(2024, 1, 15);
     EXPECT_EQ(sent,
-              (std::vector<testrec::Bytes>{guitest::historyRecord(day, 0x0009, 0x0003), guitest::historyRecord(day, 0xFFFF, 0xFFFF)}));
+              (std::vector<testrec::Bytes>{guitest::historyRecord(day, 0x0009, 0x0003),
+                                           guitest::historyRecord(day, 0xFFFF, 0xFFFF)}));
 
     ctrl->ShowIpsetView();
     IPSetViewController* editor = ctrl->siteEditor();
